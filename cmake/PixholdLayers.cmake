@@ -26,6 +26,11 @@ function(pixhold_test_suite name dir)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_link_libraries(${name} PRIVATE ${T_LIBS} pixhold_test_support GTest::gtest GTest::gmock)
+  # A suite that needs its own main (for example to create a QApplication) has a TestMain.cpp.
+  list(FILTER sources INCLUDE REGEX "/TestMain\\.cpp$")
+  if(NOT sources)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   pixhold_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

@@ -1,0 +1,61 @@
+#include "Cipher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+namespace pixhold::engine {
+namespace {
+
+TEST(ScrambleBuffer, TwiceWithTheSameSeedsGivesBackTheBytes) {
+    std::vector<std::uint8_t> original(1000);
+    std::iota(original.begin(), original.end(), std::uint8_t{7});
+    for (SeedPair seeds : {kDataSeeds, kPasswordSeeds, SeedPair{0, 0}, SeedPair{255, 255}}) {
+        auto buffer = original;
+        ScrambleBuffer(buffer.data(), buffer.size(), seeds);
+        EXPECT_NE(buffer, original);
+        ScrambleBuffer(buffer.data(), buffer.size(), seeds);
+        EXPECT_EQ(buffer, original);
+    }
+}
+
+TEST(ScrambleBuffer, ByteKUsesRisingPlusKAndFallingMinusKWrappingModulo256) {
+    // A zero buffer shows the keystream itself; 300 bytes wrap both counters once.
+    std::vector<std::uint8_t> buffer(300, 0);
+    const std::uint8_t rising = 250;
+    const std::uint8_t falling = 3;
+    ScrambleBuffer(buffer.data(), buffer.size(), rising, falling);
+    for (std::size_t k = 0; k < buffer.size(); ++k) {
+        const auto r = static_cast<std::uint8_t>((rising + k) % 256);
+        const auto f = static_cast<std::uint8_t>((falling + 256 * 2 - k) % 256);
+        ASSERT_EQ(buffer[k], static_cast<std::uint8_t>(r ^ f)) << "at byte " << k;
+    }
+}
+
+TEST(ScrambleBuffer, EveryBufferStartsTheKeystreamAfresh) {
+    // Two records with the same contents are enciphered identically.
+    std::array<std::uint8_t, 64> a{};
+    std::fill(a.begin(), a.end(), 0x41);
+    auto b = a;
+    ScrambleBuffer(a.data(), a.size(), kDataSeeds);
+    ScrambleBuffer(b.data(), b.size(), kDataSeeds);
+    EXPECT_EQ(a, b);
+}
+
+TEST(ScrambleBuffer, EmptyBufferIsLeftAlone) {
+    std::uint8_t byte = 0x99;
+    ScrambleBuffer(&byte, 0, kDataSeeds);
+    EXPECT_EQ(byte, 0x99);
+}
+
+TEST(ScrambleBuffer, TheTwoSeedPairsDiffer) {
+    EXPECT_FALSE(kDataSeeds.rising == kPasswordSeeds.rising &&
+                 kDataSeeds.falling == kPasswordSeeds.falling);
+}
+
+}  // namespace
+}  // namespace pixhold::engine
