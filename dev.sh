@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core
   libjpeg62-turbo-dev libpng-dev libgif-dev zlib1g-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   xvfb xauth
