@@ -126,7 +126,10 @@ struct ErrorContext {
 // The one error object of the table engine.
 class ECofferEngineError : public std::exception {
 public:
+    // Records errno at construction as the operating-system error.
     ECofferEngineError(std::uint16_t code, const ErrorContext& context);
+    ECofferEngineError(std::uint16_t code, const ErrorContext& context, int osError,
+                       int socketError);
 
     std::uint16_t ErrorCode() const { return code_; }
     int OsError() const { return osError_; }
@@ -152,14 +155,17 @@ private:
 
 // The message text of a code with its placeholders filled from the context,
 // cut to 254 characters ("An unknown error occurred" for unknown codes).
+// 11047 names the operating-system error: `osError`, or errno at the call.
 std::string EngineErrorText(std::uint16_t code, const ErrorContext& context);
+std::string EngineErrorText(std::uint16_t code, const ErrorContext& context, int osError);
 
 // The engine's single raise routine.
 [[noreturn]] void RaiseEngineError(std::uint16_t code, const ErrorContext& context = {});
 // Shorthand for the common case of an error that names only a table.
 [[noreturn]] void RaiseTableError(std::uint16_t code, const std::string& table);
 
-// The engine code of any error: an engine error gives its code, anything else 11047.
+// The engine code of any error: an engine error gives its code, anything else
+// (an empty pointer included) 11047.
 std::uint16_t ErrorCodeOf(const std::exception_ptr& error);
 
 }  // namespace pixhold::engine
