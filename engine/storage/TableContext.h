@@ -20,6 +20,9 @@ public:
     virtual void MarkWrittenTo() = 0;
     // Session settings the files follow.
     virtual bool StrictChangeDetection() const { return false; }
+    // Every write of a header or descriptors is followed by a flush of the
+    // operating system's buffers.
+    virtual bool ForceBufferFlush() const { return false; }
     virtual std::uint32_t RecordCacheBytes() const { return 16384; }
     virtual std::uint32_t RecordCacheMaxRecords() const { return 8192; }
     virtual std::uint32_t BlobCacheBytes() const { return 32768; }
