@@ -113,14 +113,16 @@ inline constexpr std::uint16_t LanguageNotAvailable = 15878;
 }  // namespace err
 
 // The context texts an error may name. Each is cut to 255 characters.
+// The member initializers let callers name only what applies, in this order:
+// ErrorContext{.database = dir, .table = name}.
 struct ErrorContext {
-    std::string server;
-    std::string user;
-    std::string database;
-    std::string table;
-    std::string field;
-    std::string index;
-    std::string text;
+    std::string server{};
+    std::string user{};
+    std::string database{};
+    std::string table{};
+    std::string field{};
+    std::string index{};
+    std::string text{};
 };
 
 // The one error object of the table engine.

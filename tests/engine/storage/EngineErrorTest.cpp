@@ -199,6 +199,12 @@ TEST(EngineErrorText, CodesWithoutPlaceholdersIgnoreTheContext) {
     }
 }
 
+TEST(EngineErrorText, DesignatedContextNamesOnlyWhatApplies) {
+    EXPECT_EQ(EngineErrorText(err::InvalidIndexField,
+                              ErrorContext{.table = "photos", .field = "Type", .index = "ByType"}),
+              "Invalid field 'Type' specified for the index 'ByType' in the table 'photos'");
+}
+
 TEST(EngineErrorText, EmptyContextLeavesEmptyQuotes) {
     EXPECT_EQ(EngineErrorText(err::DuplicateKey, ErrorContext{}),
               "Duplicate key found in the index '' of the table ''");
