@@ -47,6 +47,20 @@ public:
     void BeginFileAccess();
     void EndFileAccess();
 
+    // The regions of the lock map (below). The table byte, a read byte and the
+    // write range are retried (LockRetries(): 32767 attempts 3 ms apart); a
+    // record byte is tried once, the table retries it. Unlocks are single
+    // attempts. All return false on failure or when no file is held.
+    bool LockTableByte();
+    bool UnlockTableByte();
+    bool LockRecordByte(std::uint32_t recordNo);  // records from 1
+    bool UnlockRecordByte(std::uint32_t recordNo);
+    // Draws n in 1..65535 afresh before each attempt; the caller keeps n for the unlock.
+    bool LockReadByte(int& n);
+    bool UnlockReadByte(int n);
+    bool LockWriteRange();
+    bool UnlockWriteRange();
+
     // Inputs, set by the owning table before opening or creating.
     std::string Name;
     bool InMemory = false;
@@ -66,6 +80,26 @@ protected:
     bool open_ = false;
     bool readOnly_ = false;
     bool readOnlyAttribute_ = false;
+};
+
+// How often and how far apart the retried locks are attempted.
+struct LockRetryPolicy {
+    int attempts = 32767;
+    int intervalMs = 3;
+};
+LockRetryPolicy LockRetries();
+void SetLockRetries(const LockRetryPolicy& policy);
+
+// Sets the lock retries for its lifetime (tests), then restores the previous ones.
+class ScopedLockRetries {
+public:
+    explicit ScopedLockRetries(const LockRetryPolicy& policy) : saved_(LockRetries()) { SetLockRetries(policy); }
+    ~ScopedLockRetries() { SetLockRetries(saved_); }
+    ScopedLockRetries(const ScopedLockRetries&) = delete;
+    ScopedLockRetries& operator=(const ScopedLockRetries&) = delete;
+
+private:
+    LockRetryPolicy saved_;
 };
 
 // Holds a file's access lock for one seek-and-transfer sequence.

@@ -1,0 +1,267 @@
+#include "PhysicalFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "EngineError.h"
+#include "FaultPlan.h"
+#include "FileName.h"
+#include "OsError.h"
+
+namespace pixhold::engine {
+namespace {
+
+constexpr int Neg(std::uint16_t code) { return -static_cast<int>(code); }
+
+bool SetOfdLock(int fd, short type, std::int64_t offset, std::int64_t length) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(offset);
+    lock.l_len = static_cast<off_t>(length);
+    lock.l_pid = 0;
+    int rc;
+    do {
+        rc = ::fcntl(fd, F_OFD_SETLK, &lock);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool HasWriteBits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
+
+}  // namespace
+
+TPhysicalFile::TPhysicalFile(std::string name) : TAbstractFile(std::move(name), false) {}
+
+TPhysicalFile::~TPhysicalFile() { CloseDescriptor(); }
+
+void TPhysicalFile::CloseDescriptor() {
+    if (fd_ < 0) return;
+    ::close(fd_);  // releases every lock held through the descriptor
+    fd_ = -1;
+    locks_.clear();
+    if (temporary_) ::unlink(osPath_.c_str());
+}
+
+bool TPhysicalFile::HeldByOtherProcess(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(kShareModeByte);
+    lock.l_len = 1;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+int TPhysicalFile::TakeShareLock(int fd, bool exclusive, bool writable) {
+    const short type = exclusive && writable ? F_WRLCK : F_RDLCK;
+    if (SetOfdLock(fd, type, kShareModeByte, 1)) return 0;
+    if (errno == EAGAIN || errno == EACCES) return Neg(err::AccessDenied);
+    return NegatedOsError();
+}
+
+std::int64_t TPhysicalFile::GetSize() {
+    TFileAccess access(*this);
+    struct stat st {};
+    if (fd_ >= 0) {
+        if (::fstat(fd_, &st) != 0) return NegatedOsError();
+    } else if (::stat(ResolveFileName(name_).c_str(), &st) != 0) {
+        return NegatedOsError();
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+int TPhysicalFile::CreateFile() {
+    TFileAccess access(*this);
+    if (!handles_.empty()) return Neg(err::AccessDenied);
+    CloseDescriptor();
+    osPath_ = ResolveFileName(name_);
+    const int fd = ::open(osPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return NegatedOsError();
+    // Take the share-mode byte before truncating, so a file another process
+    // holds open is refused instead of being emptied under it.
+    if (const int rc = TakeShareLock(fd, true, true); rc != 0) {
+        ::close(fd);
+        return rc;
+    }
+    if (::ftruncate(fd, 0) != 0) {
+        const int rc = NegatedOsError();
+        ::close(fd);
+        return rc;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    fd_ = fd;
+    position_ = 0;
+    readOnlyOpen_ = false;
+    readOnlyAttribute_ = false;
+    return AddHandle();
+}
+
+int TPhysicalFile::OpenFile() {
+    TFileAccess access(*this);
+    if (fd_ >= 0) return AddHandle();
+
+    readOnlyAttribute_ = false;
+    readOnlyOpen_ = false;
+    osPath_ = ResolveFileName(name_);
+    struct stat st {};
+    if (::stat(osPath_.c_str(), &st) != 0) return NegatedOsError();
+    if (S_ISDIR(st.st_mode)) return Neg(err::AccessDenied);
+    if (!HasWriteBits(st)) {
+        readOnlyAttribute_ = true;
+        readOnlyOpen_ = true;
+    }
+
+    int fd = ::open(osPath_.c_str(), (readOnlyOpen_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    if (fd < 0) {
+        if (readOnlyOpen_) return NegatedOsError();
+        fd = ::open(osPath_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return NegatedOsError();
+        readOnlyOpen_ = true;
+    }
+    if (const int rc = TakeShareLock(fd, exclusive_, !readOnlyOpen_); rc != 0) {
+        ::close(fd);
+        return rc;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    fd_ = fd;
+    position_ = 0;
+    return AddHandle();
+}
+
+int TPhysicalFile::CloseFile(std::uint32_t handle) {
+    TFileAccess access(*this);
+    if (!RemoveHandle(handle)) return Neg(err::InvalidFileHandle);
+    if (handles_.empty()) CloseDescriptor();
+    return 0;
+}
+
+int TPhysicalFile::RenameFile(const std::string& newName) {
+    TFileAccess access(*this);
+    if (fd_ >= 0) return Neg(err::AccessDenied);
+    const std::string source = ResolveFileName(name_);
+    std::string target = ResolveFileName(newName);
+    // A change of letter case only: the target "exists" as the source itself.
+    if (target == source) target = newName;
+    if (HeldByOtherProcess(source) || HeldByOtherProcess(target)) return Neg(err::AccessDenied);
+    if (::rename(source.c_str(), target.c_str()) != 0) return NegatedOsError();
+    name_ = newName;
+    osPath_ = target;
+    return 0;
+}
+
+int TPhysicalFile::DeleteFile() {
+    TFileAccess access(*this);
+    if (fd_ >= 0) return Neg(err::AccessDenied);
+    const std::string path = ResolveFileName(name_);
+    if (HeldByOtherProcess(path)) return Neg(err::AccessDenied);
+    if (::unlink(path.c_str()) != 0) return NegatedOsError();
+    return 0;
+}
+
+std::int64_t TPhysicalFile::Read(std::uint32_t handle, void* buffer, std::size_t count) {
+    TFileAccess access(*this);
+    if (fd_ < 0 || FindHandle(handle) == nullptr) return Neg(err::InvalidFileHandle);
+    if (auto plan = ActiveFaultPlan(); plan && !plan->OnRead()) return Neg(err::UnknownOsError);
+    std::size_t done = 0;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::pread(fd_, bytes + done, count - done, static_cast<off_t>(position_));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0) return NegatedOsError();
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+        position_ += n;
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t TPhysicalFile::Write(std::uint32_t handle, const void* buffer, std::size_t count) {
+    TFileAccess access(*this);
+    if (fd_ < 0 || FindHandle(handle) == nullptr) return Neg(err::InvalidFileHandle);
+    std::size_t allowed = count;
+    if (auto plan = ActiveFaultPlan()) {
+        const std::int64_t n = plan->OnWrite(count);
+        if (n < 0) return Neg(err::UnknownOsError);
+        allowed = static_cast<std::size_t>(n);
+    }
+    if (count == 0) {
+        // A write of nothing sets the end of the file at the position.
+        if (::ftruncate(fd_, static_cast<off_t>(position_)) != 0) return NegatedOsError();
+        return 0;
+    }
+    std::size_t done = 0;
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    while (done < allowed) {
+        const ssize_t n = ::pwrite(fd_, bytes + done, allowed - done, static_cast<off_t>(position_));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0) return NegatedOsError();
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+        position_ += n;
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool TPhysicalFile::Flush(std::uint32_t handle) {
+    TFileAccess access(*this);
+    if (fd_ < 0 || FindHandle(handle) == nullptr) return false;
+    if (auto plan = ActiveFaultPlan(); plan && !plan->OnFlush()) return false;
+    return ::fsync(fd_) == 0;
+}
+
+std::int64_t TPhysicalFile::Seek(std::uint32_t handle, SeekOrigin origin, std::int64_t offset) {
+    TFileAccess access(*this);
+    if (fd_ < 0 || FindHandle(handle) == nullptr) return Neg(err::InvalidFileHandle);
+    std::int64_t base = 0;
+    switch (origin) {
+    case SeekOrigin::Begin: base = 0; break;
+    case SeekOrigin::Current: base = position_; break;
+    case SeekOrigin::End: {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) return NegatedOsError();
+        base = static_cast<std::int64_t>(st.st_size);
+        break;
+    }
+    }
+    if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) || base + offset < 0)
+        return Neg(err::UnknownOsError);
+    position_ = base + offset;
+    return position_;
+}
+
+bool TPhysicalFile::LockRegion(std::int64_t offset, std::int64_t length) {
+    TFileAccess access(*this);
+    if (fd_ < 0) return false;
+    if (offset < 0 || length <= 0 || offset > std::numeric_limits<std::int64_t>::max() - (length - 1)) return false;
+    const std::int64_t last = offset + length - 1;
+    if (LockOverlaps(offset, last)) return false;
+    if (!SetOfdLock(fd_, readOnlyOpen_ ? F_RDLCK : F_WRLCK, offset, length)) return false;
+    locks_.push_back({offset, last, length});
+    return true;
+}
+
+bool TPhysicalFile::UnlockRegion(std::int64_t offset, std::int64_t length) {
+    TFileAccess access(*this);
+    if (fd_ < 0) return false;
+    const auto it = FindLock(offset, length);
+    if (it == locks_.end()) return false;
+    if (!SetOfdLock(fd_, F_UNLCK, offset, length)) return false;
+    locks_.erase(it);
+    return true;
+}
+
+}  // namespace pixhold::engine
