@@ -27,8 +27,13 @@ public:
     virtual std::uint32_t RecordCacheMaxRecords() const { return 8192; }
     virtual std::uint32_t BlobCacheBytes() const { return 32768; }
     virtual std::uint32_t BlobCacheMaxBlocks() const { return 8192; }
-    virtual std::uint32_t IndexCacheBytes() const { return 65536; }
+    // Each index's page cache holds IndexCacheBytes() / 8192 pages (2 by default)
+    // and grows by 4 when every cached page is pinned or modified.
+    virtual std::uint32_t IndexCacheBytes() const { return 16384; }
     virtual std::uint32_t IndexCacheMaxPages() const { return 8192; }
+    // Folder of the session's private files (temporary index page files);
+    // ends with a separator. Empty means the system's temporary folder.
+    virtual std::string PrivateDirectory() const { return {}; }
 };
 
 // Read-ahead direction of a record or block read.
