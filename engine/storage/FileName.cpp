@@ -24,7 +24,8 @@ bool SameFileName(const std::string& a, const std::string& b) {
     return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
 }
 
-std::string ResolveFileName(const std::string& path) {
+std::string ResolveFileName(const std::string& given) {
+    const std::string path = TrimBlanks(given);
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) return path;
 

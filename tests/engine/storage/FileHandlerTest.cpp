@@ -1,44 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "EngineError.h"
 #include "FileHandler.h"
 #include "FileList.h"
+#include "FileTestHelpers.h"
 #include "TempDir.h"
 
 using namespace pixhold::engine;
 using pixhold::test::TempDir;
+using namespace pixhold::engine::test;
 
 namespace {
-
-// Runs fn and returns the engine error code it raised (0 for none).
-template <typename Fn>
-int CodeOf(Fn fn) {
-    try {
-        fn();
-    } catch (const ECofferEngineError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
-
-// Writes `data` at `offset` as the table files do: under the access lock.
-void WriteAt(TFileHandler& file, std::int64_t offset, const std::string& data) {
-    FileAccessGuard guard(file);
-    file.SeekFile(SeekOrigin::Begin, offset);
-    file.WriteBuffer(data.data(), data.size());
-}
-
-std::string ReadAt(TFileHandler& file, std::int64_t offset, std::size_t count) {
-    FileAccessGuard guard(file);
-    file.SeekFile(SeekOrigin::Begin, offset);
-    std::string data(count, '\0');
-    data.resize(file.ReadBuffer(data.data(), count, true));
-    return data;
-}
 
 // Both kinds of file must behave alike for the handler's users.
 class FileHandlerKinds : public ::testing::TestWithParam<bool> {
@@ -115,6 +93,110 @@ TEST_P(FileHandlerKinds, DeleteRemovesTheFile) {
     file.DeleteFile();
     EXPECT_FALSE(file.FileExists());
     EXPECT_EQ(CodeOf([&] { file.OpenFile(); }), err::TableNotFound);
+}
+
+// Random transfers through several openings of one file, checked against a
+// plain string after every step: the openings must see one file.
+TEST_P(FileHandlerKinds, RandomTransfersThroughSeveralOpeningsMatchAModel) {
+    file.CreateFile();
+    file.CloseFile();
+    constexpr int kOpenings = 3;
+    TFileHandler openings[kOpenings];
+    for (auto& opening : openings) {
+        Describe(opening, file.Name, GetParam());
+        opening.OpenFile();
+    }
+    std::string model;
+    std::mt19937 random(20261209);
+    for (int step = 0; step < 2000; ++step) {
+        TFileHandler& h = openings[random() % kOpenings];
+        const std::int64_t offset = static_cast<std::int64_t>(random() % 9000);
+        switch (random() % 6) {
+        case 0:
+        case 1:
+        case 2: {  // write
+            std::string data(random() % 700 + 1, '\0');
+            for (auto& ch : data) ch = static_cast<char>('a' + random() % 26);
+            WriteAt(h, offset, data);
+            if (model.size() < offset + data.size()) model.resize(offset + data.size(), '\0');
+            model.replace(static_cast<std::size_t>(offset), data.size(), data);
+            break;
+        }
+        case 3: {  // read, possibly past the end
+            const std::size_t count = random() % 1000;
+            const std::string expected =
+                static_cast<std::size_t>(offset) >= model.size() ? std::string() : model.substr(offset, count);
+            ASSERT_EQ(ReadAt(h, offset, count), expected) << "step " << step;
+            break;
+        }
+        case 4:  // truncate, now and then
+            if (random() % 8 == 0) {
+                WriteAt(h, offset, "");
+                model.resize(static_cast<std::size_t>(offset), '\0');
+            }
+            break;
+        case 5:
+            ASSERT_EQ(h.GetFileSize(), static_cast<std::int64_t>(model.size())) << "step " << step;
+            break;
+        }
+    }
+    EXPECT_EQ(ReadAt(openings[0], 0, model.size() + 10), model);
+    for (auto& opening : openings) opening.CloseFile();
+}
+
+// The access lock keeps each seek-and-transfer pair whole while two threads
+// share the file's one position.
+TEST_P(FileHandlerKinds, AccessLockKeepsSeekAndTransferTogetherAcrossThreads) {
+    file.CreateFile();
+    constexpr int kSlots = 64;
+    constexpr int kSlotSize = 32;
+    WriteAt(file, 0, std::string(kSlots * kSlotSize, '.'));
+    TFileHandler other;
+    file.CloseFile();
+    Describe(other, file.Name, GetParam());
+    file.OpenFile();
+    other.OpenFile();
+    auto worker = [](TFileHandler* h, char mark, int start, bool* ok) {
+        for (int round = 0; round < 300; ++round) {
+            const int slot = start + 2 * (round % (kSlots / 2));
+            WriteAt(*h, static_cast<std::int64_t>(slot) * kSlotSize, std::string(kSlotSize, mark));
+            if (ReadAt(*h, static_cast<std::int64_t>(slot) * kSlotSize, kSlotSize) != std::string(kSlotSize, mark))
+                *ok = false;
+        }
+    };
+    bool okA = true;
+    bool okB = true;
+    std::thread a(worker, &file, 'A', 0, &okA);
+    std::thread b(worker, &other, 'B', 1, &okB);
+    a.join();
+    b.join();
+    EXPECT_TRUE(okA);
+    EXPECT_TRUE(okB);
+    const std::string all = ReadAt(file, 0, kSlots * kSlotSize);
+    for (int slot = 0; slot < kSlots; ++slot)
+        EXPECT_EQ(all.substr(slot * kSlotSize, kSlotSize), std::string(kSlotSize, slot % 2 ? 'B' : 'A'));
+    other.CloseFile();
+}
+
+TEST_P(FileHandlerKinds, OperationsWithoutAFileFailQuietlyOrWithTheTransferError) {
+    char buf[4] = {};
+    EXPECT_EQ(file.SeekFile(SeekOrigin::Begin, 3), 0);
+    EXPECT_EQ(file.GetFileSize(), 0);
+    EXPECT_FALSE(file.LockRegion(true, 10, 1));
+    EXPECT_EQ(CodeOf([&] { file.ReadBuffer(buf, 4, true); }), err::ReadError);
+    EXPECT_EQ(CodeOf([&] { file.WriteBuffer(buf, 4); }), err::WriteError);
+    EXPECT_EQ(CodeOf([&] { file.FlushFile(); }), err::WriteError);
+    file.BeginFileAccess();  // no file: nothing to lock, nothing to fail
+    file.EndFileAccess();
+}
+
+TEST_P(FileHandlerKinds, ErrorsNameTheFile) {
+    try {
+        file.OpenFile();
+        FAIL() << "opened a missing file";
+    } catch (const ECofferEngineError& e) {
+        EXPECT_EQ(e.ContextTable(), file.Name);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FileHandlerKinds, ::testing::Values(false, true),
