@@ -53,6 +53,22 @@ std::string CutToCharacters(const std::string& s, std::size_t limit) {
     return s;
 }
 
+bool IsQuoted(const std::string& s) {
+    return s.size() >= 2 && s.front() == '"' && s.back() == '"';
+}
+
+// Blanks around a value are not part of it when it is read, and one pair of
+// double quotes around it is removed; a value that would lose something that
+// way is written inside quotes, so every value without a line break reads back
+// as written.
+std::string Unquote(const std::string& trimmed) {
+    return IsQuoted(trimmed) ? trimmed.substr(1, trimmed.size() - 2) : trimmed;
+}
+
+std::string Quote(const std::string& value) {
+    return (Trim(value) != value || IsQuoted(value)) ? '"' + value + '"' : value;
+}
+
 bool IsDigits(const std::string& s, std::size_t from, bool hex) {
     if (from >= s.size()) return false;
     for (std::size_t i = from; i < s.size(); ++i) {
@@ -193,7 +209,7 @@ TIniFile::TLine TIniFile::ParseLine(const std::string& text) {
     if (eq != std::string::npos && eq > 0) {
         line.isEntry = true;
         line.key = Trim(trimmed.substr(0, eq));
-        line.value = Trim(trimmed.substr(eq + 1));
+        line.value = Unquote(Trim(trimmed.substr(eq + 1)));
     }
     return line;
 }
@@ -254,8 +270,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     TLine entry;
     entry.isEntry = true;
     entry.key = key;
-    entry.value = Trim(value);
-    entry.text = key + "=" + value;
+    entry.value = value;
+    entry.text = key + "=" + Quote(value);
 
     std::size_t header = FindSection(section);
     if (header == std::string::npos) {

@@ -36,9 +36,9 @@ public:
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& key) const;
 
-    // The value with surrounding blanks removed, cut to MaxValueLength
-    // characters; `def` when the key is missing. A key present with an empty
-    // value yields the empty text.
+    // The value with surrounding blanks and one pair of surrounding double
+    // quotes removed, cut to MaxValueLength characters; `def` when the key is
+    // missing. A key present with an empty value yields the empty text.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
     // Read as an integer: a value beginning with "0x"/"0X" (after an optional
@@ -47,7 +47,9 @@ public:
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
 
     // Replaces the value of an existing key in place, or adds the key at the end
-    // of its section, or adds the section at the end of the file. Throws
+    // of its section, or adds the section at the end of the file. A value with
+    // surrounding blanks or quotes is written inside double quotes so that it
+    // reads back unchanged; any other value is written as it is. Throws
     // EIniWriteError when the text cannot be stored in a line-based file (a line
     // break in it, or a name that would not read back as the same name).
     void WriteString(const std::string& section, const std::string& key, const std::string& value);

@@ -183,6 +183,10 @@ struct DataFolderCase {
     std::string expected;  // "<settings>" / "<program>" stand for those folders
 };
 
+void PrintTo(const DataFolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ConfigDataFolderTest : public ConfigTest, public ::testing::WithParamInterface<DataFolderCase> {};
 
 TEST_P(ConfigDataFolderTest, ComesFromTheRightPlace) {
@@ -221,6 +225,10 @@ struct StoredFlagCase {
     bool confirmDelete;           // default true
     bool deleteFilesAfterImport;  // default false
 };
+
+void PrintTo(const StoredFlagCase& c, std::ostream* os) {
+    *os << '"' << c.stored << '"';
+}
 
 class ConfigFlagTest : public ConfigTest, public ::testing::WithParamInterface<StoredFlagCase> {};
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "TempDir.h"
 
@@ -71,6 +72,10 @@ struct FlagCase {
     bool whenDefaultFalse;
     bool whenDefaultTrue;
 };
+
+void PrintTo(const FlagCase& c, std::ostream* os) {
+    *os << '"' << c.stored << '"';
+}
 
 class IniFlagTest : public IniFileTest, public ::testing::WithParamInterface<FlagCase> {};
 
@@ -157,6 +162,25 @@ TEST_F(IniFileTest, SaveKeepsEverythingItDoesNotWrite) {
     TIniFile again(Path());
     EXPECT_EQ(again.ReadString("Defaults", "Unknown", ""), "keep me");
     EXPECT_EQ(again.ReadString("Plugins", "a", ""), "1");
+}
+
+TEST_F(IniFileTest, EveryValueWithoutLineBreakReadsBackAsWritten) {
+    const std::vector<std::string> values = {"/plain/path/", " leading", "trailing ", "\t tabbed \t",
+                                             "\"quoted\"", "\"", "\"half", "a = b", "; not a comment",
+                                             "[not a section]", "", "caf\xC3\xA9"};
+    {
+        TIniFile ini(Path());
+        for (std::size_t i = 0; i < values.size(); ++i) ini.WriteString("S", "k" + std::to_string(i), values[i]);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            EXPECT_EQ(ini.ReadString("S", "k" + std::to_string(i), "?"), values[i]) << "before saving";
+        }
+        ini.UpdateFile();
+    }
+    TIniFile ini(Path());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(ini.ReadString("S", "k" + std::to_string(i), "?"), values[i]) << "after saving";
+    }
+    EXPECT_NE(ReadText(Path()).find("k0=/plain/path/\n"), std::string::npos) << "plain values are not quoted";
 }
 
 TEST_F(IniFileTest, ByteOrderMarkIsNotPartOfTheFirstSection) {
