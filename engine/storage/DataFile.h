@@ -91,7 +91,8 @@ inline constexpr std::uint8_t Upper = 2;
 // Physical size of a field of the type: string declared + 1; date, integer,
 // time, type 13: 4; BLOB, float, date and time, large integer: 8; boolean,
 // small integer, word: 2; decimal 34; type 14: 10; any other: the declared size.
-std::uint8_t PhysicalSizeOf(std::uint8_t type, std::uint8_t declaredSize);
+// (A damaged string declared 255 long would need 256: hence 16 bits.)
+std::uint16_t PhysicalSizeOf(std::uint8_t type, std::uint8_t declaredSize);
 // Whether the type takes a declared size (string, bytes, variable bytes).
 bool TypeHasDeclaredSize(std::uint8_t type);
 
@@ -173,8 +174,11 @@ struct DataFileHeader {
 // from its position, type and declared size, and returns the record size that
 // follows (9 + the room of every field that takes room).
 std::uint32_t LayOutFields(std::vector<FieldDescriptor>& fields);
-// The record size the descriptors call for, without changing them.
+// The record size the descriptors call for (from their physical sizes),
+// without changing them.
 std::uint32_t ComputeRecordSize(const std::vector<FieldDescriptor>& fields);
+// Where the layout puts each field's null flag (auto-increment fields: 5).
+std::vector<std::uint32_t> ExpectedFieldOffsets(const std::vector<FieldDescriptor>& fields);
 
 // Parameters of a new data file.
 struct DataFileParams {

@@ -68,7 +68,8 @@ private:
     friend class TDataFile;
     friend class TRecordStack;
 
-    // Zero-fills to the given size; the buffer grows in 64-byte steps.
+    // A blank, unmodified image of the given size (the buffer grows in 64-byte
+    // steps). Pins and cache links are left alone.
     void Reset(std::size_t size, std::uint32_t number);
     bool SlotInside(const FieldDescriptor& field) const;
 
