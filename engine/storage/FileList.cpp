@@ -50,10 +50,12 @@ std::size_t TFileList::Count() {
 int TFileList::CreateFile(const std::string& name, bool inMemory, bool temporary, TFileOpening& result) {
     std::lock_guard lock(section_);
     result = {};
-    // A created file is shared with nobody until it is closed.
+    // A created file is not open exclusively inside the process (other openings
+    // share it); the operating-system file shuts other processes out until its
+    // last handle closes.
     if (TAbstractFile* found = Find(name, inMemory)) {
         if (found->HandleCount() > 0) return Neg(err::AccessDenied);
-        found->SetExclusive(true);
+        found->SetExclusive(false);
         found->SetTemporary(temporary);
         const int rc = found->CreateFile();
         if (rc < 0) return rc;
@@ -61,7 +63,7 @@ int TFileList::CreateFile(const std::string& name, bool inMemory, bool temporary
         return rc;
     }
     auto file = MakeFile(name, inMemory);
-    file->SetExclusive(true);
+    file->SetExclusive(false);
     file->SetTemporary(temporary);
     const int rc = file->CreateFile();
     if (rc < 0) return rc;

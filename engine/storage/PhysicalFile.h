@@ -6,8 +6,9 @@ namespace pixhold::engine {
 
 // Linux has no share modes, so exclusive and shared opens are made to exclude
 // each other between processes by an open-file-description lock on this byte:
-// a write lock for an exclusive open (and for a created file), a read lock for
-// a shared one. It lies beyond every region of the lock map, which all end at
+// a write lock for an exclusive open and for a created file (which stays shut
+// to other processes until its last handle closes), a read lock for a shared
+// one. It lies beyond every region of the lock map, which all end at
 // or below 4294967295.
 inline constexpr std::int64_t kShareModeByte = 4294967296LL;
 

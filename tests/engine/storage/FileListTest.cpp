@@ -84,17 +84,21 @@ TEST_P(FileListRules, ExclusiveOpeningsExcludeEveryOtherOpening) {
     }
 }
 
-TEST_P(FileListRules, ACreatedFileIsSharedWithNobodyUntilClosed) {
+TEST_P(FileListRules, ACreatedFileIsSharedInsideTheProcessButNotExclusively) {
     TFileHandler creator;
     TFileHandler other;
     Describe(creator, NameOf("A.Dat"), InMemory());
-    Describe(other, NameOf("A.Dat"), InMemory());
+    Describe(other, NameOf("A.Dat"), InMemory(), true);
     creator.CreateFile();
     EXPECT_EQ(CodeOf([&] { other.OpenFile(); }), err::AccessDenied);
     EXPECT_EQ(CodeOf([&] { other.CreateFile(); }), err::AccessDenied);
-    creator.CloseFile();
+    other.Exclusive = false;
     other.OpenFile();
+    EXPECT_EQ(other.File(), creator.File());
+    WriteAt(creator, 0, "seen");
+    EXPECT_EQ(ReadAt(other, 0, 4), "seen");
     other.CloseFile();
+    creator.CloseFile();
 }
 
 TEST_P(FileListRules, DeleteAndRenameOfAnOpenFileAreRefused) {
