@@ -111,24 +111,29 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
         if (f.type == fieldtype::Invalid) {
             log.Report("Invalid field data type (Unknown) for field " + f.name + inHeader, false);
         }
+        // A mended size, or a physical size that does not follow from it, gets
+        // the physical size derived again.
+        bool derive = false;
         if (TypeHasDeclaredSize(f.type)) {
             const std::string sized = "Invalid field length for field " + f.name + inHeader + " (" +
                                       std::to_string(f.size) + ")";
             if (f.size > 250) {
                 log.Report(sized);
-                if (log.Mend()) f.size = 250;
+                f.size = log.Mend() ? 250 : f.size;
+                derive = true;
             } else if (f.size == 0) {
                 log.Report(sized, false);
             } else if (f.physicalSize != PhysicalSizeOf(f.type, f.size)) {
                 log.Report(sized);
+                derive = true;
             }
-        } else if (f.size != 0 || f.physicalSize != PhysicalSizeOf(f.type, f.size)) {
+        } else if (f.type != fieldtype::Invalid &&
+                   (f.size != 0 || f.physicalSize != PhysicalSizeOf(f.type, f.size))) {
             log.Report("Invalid field length for field " + f.name + inHeader);
-            if (log.Mend()) f.size = 0;
+            f.size = log.Mend() ? 0 : f.size;
+            derive = true;
         }
-        if (log.Mend() && f.type != fieldtype::Invalid) {
-            f.physicalSize = static_cast<std::uint8_t>(PhysicalSizeOf(f.type, f.size));
-        }
+        if (derive && log.Mend()) f.physicalSize = static_cast<std::uint8_t>(PhysicalSizeOf(f.type, f.size));
         if (!CheckValueText(f.type, f.defaultValue)) {
             log.Report("Invalid default value for field " + f.name + inHeader);
             if (log.Mend()) f.defaultValue.clear();
