@@ -1,0 +1,259 @@
+// Whole values: reading, writing and freeing the block chain of one value.
+
+#include <algorithm>
+#include <cstring>
+
+#include "BlobFile.h"
+#include "BlockRunReader.h"
+#include "EngineError.h"
+
+namespace pixhold::engine {
+
+namespace {
+
+std::uint32_t BlocksFor(std::uint64_t bytes, std::uint32_t dataSize) {
+    return static_cast<std::uint32_t>((bytes + dataSize - 1) / dataSize);
+}
+
+// The direction in which the chain is likely to go on: chains written into
+// freed blocks run downwards, since the free chain hands blocks out last in,
+// first out.
+ReadDirection DirectionOf(std::uint32_t from, std::uint32_t to) {
+    return to + 1 == from ? ReadDirection::Backward : ReadDirection::Forward;
+}
+
+}  // namespace
+
+bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std::uint32_t owner,
+                          std::vector<std::uint8_t>& value) {
+    value.clear();
+    if (firstBlock == 0) return true;
+    if (firstBlock > BlockCount()) Raise(err::BlobBuffersCorrupt);
+    const std::uint32_t dataSize = BlockDataSize();
+    TBlockRunReader reader(*this, cursor);
+    TBlockRunReader::View view;
+    if (!reader.Get(firstBlock, readAheadCount_, ReadDirection::Forward, view)) return false;
+    if (view.header.owner != owner) Raise(err::RecordChanged);
+    const std::uint64_t length = view.header.totalSize;
+    // A length the file cannot hold ends prematurely: say so before allocating it.
+    if (length > static_cast<std::uint64_t>(BlockCount()) * dataSize) Raise(err::EndOfBlob);
+    value.resize(length);
+
+    std::uint64_t copied = 0;
+    std::uint32_t current = firstBlock;
+    for (;;) {
+        if (view.header.owner != owner) Raise(err::RecordChanged);
+        if (view.cached != nullptr && view.cached->Pinned()) Raise(err::BlobBuffersCorrupt);
+        const std::uint64_t want = std::min<std::uint64_t>(dataSize, length - copied);
+        if (view.header.bytesUsed > dataSize) Raise(err::InvalidBlobLength);
+        const std::uint64_t got = std::min<std::uint64_t>(want, view.header.bytesUsed);
+        if (got > 0) std::memcpy(value.data() + copied, view.data, static_cast<std::size_t>(got));
+        copied += got;
+        if (copied == length || view.header.next == 0 || got < want) break;
+        const std::uint32_t next = view.header.next;
+        if (next > BlockCount()) Raise(err::BlobBuffersCorrupt);
+        const std::uint32_t ahead = BlocksFor(length - copied, dataSize);
+        if (!reader.Get(next, ahead, DirectionOf(current, next), view)) return false;
+        current = next;
+    }
+    if (copied != length) Raise(err::EndOfBlob);
+    return true;
+}
+
+std::uint32_t TBlobFile::AllocateNumber(TBlockRunReader& reader, std::uint32_t ahead,
+                                        std::uint32_t& lastFree) {
+    const std::uint32_t first = header_.firstFreeBlock;
+    if (first != 0) {
+        if (first > BlockCount()) Raise(err::BlobBuffersCorrupt);
+        TBlockRunReader::View view;
+        reader.Get(first, ahead, lastFree != 0 ? DirectionOf(lastFree, first) : ReadDirection::Backward,
+                   view);
+        lastFree = first;
+        header_.firstFreeBlock = view.header.next;
+        SetHeaderChanged();
+        return first;
+    }
+    const std::uint32_t number = header_.nextBlockNumber;
+    if (number > blobfile::kMaxBlocks ||
+        blobfile::kHeaderSize + static_cast<std::uint64_t>(number) * blockSize_ > blobfile::kMaxFileSize) {
+        Raise(err::TableFull);
+    }
+    ++header_.nextBlockNumber;
+    SetHeaderChanged();
+    return number;
+}
+
+void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, std::uint32_t owner,
+                           const std::uint8_t* data, std::size_t length) {
+    const std::uint32_t dataSize = BlockDataSize();
+    const std::uint32_t needed = BlocksFor(length, dataSize);
+    // Writers hold the write lock: no change check while the chain is planned.
+    TBlockRunReader reader(*this, nullptr);
+    std::vector<std::uint32_t> chain;
+    chain.reserve(needed);
+
+    // The old chain is reused in order.
+    std::uint32_t rest = 0;
+    if (firstBlock != 0) {
+        if (firstBlock > BlockCount()) Raise(err::BlobBuffersCorrupt);
+        TBlockRunReader::View view;
+        reader.Get(firstBlock, std::min(needed, readAheadCount_), ReadDirection::Forward, view);
+        const std::uint32_t oldBlocks = BlocksFor(view.header.totalSize, dataSize);
+        chain.push_back(firstBlock);
+        while (chain.size() < needed && view.header.next != 0) {
+            const std::uint32_t next = view.header.next;
+            if (next > BlockCount()) Raise(err::BlobBuffersCorrupt);
+            const auto taken = static_cast<std::uint32_t>(chain.size());
+            const std::uint32_t ahead =
+                std::max<std::uint32_t>(1, std::min(needed, oldBlocks > taken ? oldBlocks : needed) - taken);
+            reader.Get(next, ahead, DirectionOf(chain.back(), next), view);
+            chain.push_back(next);
+        }
+        if (chain.size() == needed) rest = view.header.next;
+    }
+    // Then blocks of the free chain, last freed first, then new blocks at the end.
+    std::uint32_t lastFree = 0;
+    while (chain.size() < needed) {
+        chain.push_back(AllocateNumber(reader, needed - static_cast<std::uint32_t>(chain.size()), lastFree));
+    }
+    // A block met twice means a damaged chain: writing it would lose data.
+    {
+        std::vector<std::uint32_t> sorted = chain;
+        std::sort(sorted.begin(), sorted.end());
+        if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
+    }
+
+    std::vector<PlannedBlock> plan(needed);
+    for (std::uint32_t i = 0; i < needed; ++i) {
+        const std::size_t offset = static_cast<std::size_t>(i) * dataSize;
+        const std::size_t part = std::min<std::size_t>(dataSize, length - offset);
+        PlannedBlock& block = plan[i];
+        block.number = chain[i];
+        block.header.previous = i == 0 ? 0 : chain[i - 1];
+        block.header.next = i + 1 < needed ? chain[i + 1] : 0;
+        block.header.bytesUsed = static_cast<std::uint16_t>(part);
+        block.header.owner = owner;
+        block.header.totalSize = i == 0 ? static_cast<std::uint32_t>(length) : 0;
+        block.data = data + offset;
+        block.dataLength = part;
+    }
+    StoreBlocks(plan);
+    firstBlock = chain.front();
+    // The old value was longer: the rest of its chain goes to the free chain.
+    if (rest != 0) FreeBlobChain(cursor, rest, true, owner);
+}
+
+bool TBlobFile::FreeBlobChain(TCursorContext* /*cursor*/, std::uint32_t& firstBlock, bool adopt,
+                              std::uint32_t owner) {
+    if (firstBlock == 0) return false;
+    // The whole chain is checked before any block is freed, so a damaged chain
+    // leaves the free chain as it was.
+    TBlockRunReader reader(*this, nullptr);
+    std::vector<PlannedBlock> plan;
+    std::uint32_t number = firstBlock;
+    std::uint32_t previous = 0;
+    std::uint32_t expected = 0;  // blocks the first block's total size calls for
+    for (;;) {
+        if (number == 0 || number > BlockCount()) Raise(err::BlobBuffersCorrupt);
+        // A chain longer than the file has blocks runs in a circle.
+        if (plan.size() >= BlockCount()) Raise(err::BlobBuffersCorrupt);
+        TBlockRunReader::View view;
+        const auto taken = static_cast<std::uint32_t>(plan.size());
+        const std::uint32_t ahead = plan.empty() ? readAheadCount_
+                                    : expected > taken ? expected - taken : 1;
+        reader.Get(number, ahead, previous != 0 ? DirectionOf(previous, number) : ReadDirection::Forward,
+                   view);
+        if (view.cached != nullptr && view.cached->Pinned()) Raise(err::BlobBuffersCorrupt);
+        if (view.header.owner != owner && !adopt) Raise(err::BlobBuffersCorrupt);
+        if (plan.empty()) expected = BlocksFor(view.header.totalSize, BlockDataSize());
+        PlannedBlock block{number, view.header, nullptr, 0};
+        block.header.owner = owner;
+        plan.push_back(block);
+        previous = number;
+        number = view.header.next;
+        if (number == 0) break;
+    }
+    // Each block in turn goes on top of the free chain.
+    std::uint32_t head = header_.firstFreeBlock;
+    for (PlannedBlock& block : plan) {
+        block.header.next = head;
+        head = block.number;
+    }
+    StoreBlocks(plan);
+    header_.firstFreeBlock = head;
+    SetHeaderChanged();
+    firstBlock = 0;
+    return true;
+}
+
+void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
+    const std::size_t dataSize = BlockDataSize();
+    auto fill = [dataSize](std::uint8_t* area, const PlannedBlock& block) {
+        if (block.dataLength > 0) std::memcpy(area, block.data, block.dataLength);
+        std::memset(area + block.dataLength, 0, dataSize - block.dataLength);
+    };
+
+    if (BuffersStayInMemory()) {
+        // During a transaction nothing reaches the file before the commit.
+        for (const PlannedBlock& block : blocks) {
+            TBlock* cached = cache_.Find(block.number);
+            if (cached == nullptr) {
+                if (block.data == nullptr) {
+                    cached = GetBlock(nullptr, block.number);
+                    ReleaseBlock(cached);
+                } else {
+                    cached = CacheBlock(block.number);
+                }
+            }
+            cached->Header = block.header;
+            if (block.data != nullptr) fill(cached->Data(), block);
+            cached->SetModified();
+        }
+        return;
+    }
+
+    // Straight to the file, one transfer per run of consecutive blocks.
+    std::vector<const PlannedBlock*> order;
+    order.reserve(blocks.size());
+    for (const PlannedBlock& block : blocks) order.push_back(&block);
+    std::sort(order.begin(), order.end(),
+              [](const PlannedBlock* a, const PlannedBlock* b) { return a->number < b->number; });
+    const std::uint32_t runLimit = TBlockRunReader::RunBlocks(blockSize_);
+    std::vector<std::uint8_t> buffer;
+    std::size_t i = 0;
+    while (i < order.size()) {
+        std::size_t j = i + 1;
+        while (j < order.size() && j - i < runLimit && order[j]->number == order[j - 1]->number + 1) ++j;
+        const std::uint32_t first = order[i]->number;
+        const auto count = static_cast<std::uint32_t>(j - i);
+        buffer.resize(static_cast<std::size_t>(count) * blockSize_);
+        bool needRead = false;
+        for (std::size_t k = i; k < j; ++k) {
+            if (order[k]->data == nullptr && cache_.Peek(order[k]->number) == nullptr) needRead = true;
+        }
+        const std::uint32_t got = needRead ? ReadRun(first, count, buffer.data()) : 0;
+        for (std::size_t k = i; k < j; ++k) {
+            const PlannedBlock& block = *order[k];
+            std::uint8_t* image = buffer.data() + (k - i) * blockSize_;
+            std::uint8_t* area = image + blobfile::kBlockHeaderSize;
+            if (TBlock* cached = cache_.Peek(block.number)) {
+                // The cached copy follows what is written now.
+                cached->Header = block.header;
+                if (block.data != nullptr) fill(cached->Data(), block);
+                cached->Store(image, encrypted_);
+                cached->SetModified(false);
+            } else if (block.data != nullptr) {
+                fill(area, block);
+                EncodeBlockImage(block.header, area, blockSize_, encrypted_, image);
+            } else {
+                if (k - i >= got) Raise(err::BlobBuffersCorrupt);
+                DecodeBlockImage(image, blockSize_, encrypted_);
+                EncodeBlockImage(block.header, area, blockSize_, encrypted_, image);
+            }
+        }
+        WriteRun(first, count, buffer.data());
+        i = j;
+    }
+}
+
+}  // namespace pixhold::engine

@@ -1,0 +1,163 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "BlobFormat.h"
+#include "Block.h"
+#include "FileHandler.h"
+#include "TableContext.h"
+
+namespace pixhold::engine {
+
+class TBlockRunReader;
+
+// The BLOB file of one shared open table: the header, the block cache, the
+// chain of free blocks and the file's read and write locks. One value is a
+// doubly linked chain of blocks that all carry the value's owner identifier.
+//
+// The owning table sets the block size and the encrypted flag from the data
+// file header (BlobBlockSize(), IsEncrypted()) before opening or creating.
+class TBlobFile : public TFileHandler {
+public:
+    explicit TBlobFile(TTableOwner& owner);
+    ~TBlobFile() override;
+
+    // 0 means 512.
+    void SetBlockSize(std::uint32_t blockSize);
+    void SetEncrypted(bool encrypted) { encrypted_ = encrypted; }
+    std::uint32_t BlockSize() const { return blockSize_; }
+    bool Encrypted() const { return encrypted_; }
+
+    // Opens and reads the header (12035 for a wrong format mark); sets up the
+    // cache. Any failure closes the file again.
+    void OpenFile() override;
+    // Drops all cached blocks (writing nothing), then closes.
+    void CloseFile() override;
+    // Creates the file with a fresh header in memory (marked changed).
+    void CreateFile() override;
+
+    void ReadHeader();
+    // Reads the header; true (and the new header taken) when its change counter moved.
+    bool HeaderChanged();
+    // Writes when the changed mark is set or force is given; returns whether it wrote.
+    bool WriteHeader(bool force = false);
+    void MarkHeaderChanged();
+    // Sets only the changed mark (the counter moves when the header is written).
+    void SetHeaderChanged() { header_.changed = 1; }
+    bool HeaderIsChanged() const { return header_.changed != 0; }
+    // 12035 for a wrong format mark, 8961 for an invalid first free block.
+    void ValidateHeader();
+    // Truncates to the header and starts a fresh block numbering.
+    void EmptyFile();
+    const BlobFileHeader& Header() const { return header_; }
+
+    // A pinned block, or nullptr when the cursor's change check found the table
+    // changed and refreshed (the caller starts again). With readAhead, up to
+    // min(ReadAheadCount(), readAheadCount) blocks are fetched in one read,
+    // starting at the block (forward) or ending at it (backward).
+    // Errors 8963, 9479.
+    TBlock* GetBlock(TCursorContext* cursor, std::uint32_t blockNumber,
+                     std::uint32_t readAheadCount = 1, bool readAhead = false,
+                     ReadDirection direction = ReadDirection::Forward);
+    void ReleaseBlock(TBlock* block);
+    // A pinned, cleared, modified block: the head of the free chain or a new
+    // block at the end.
+    TBlock* AllocateBlock(TCursorContext* cursor);
+    // Pushes the block on the free chain (last in, first out).
+    void FreeBlock(TBlock* block);
+    // Frees the chain starting at firstBlock and sets firstBlock to 0. A block
+    // owned by someone else is error 8963 unless adopting. The whole chain is
+    // checked before anything is freed. Returns whether anything was freed.
+    bool FreeBlobChain(TCursorContext* cursor, std::uint32_t& firstBlock, bool adopt,
+                       std::uint32_t owner);
+    // Writes modified, unpinned blocks in runs of consecutive numbers.
+    bool FlushBlocks();
+    void TrimBlockCache();
+    void ClearBlockCache();
+
+    // Whole values, used by TBlobBuffer. ReadValue returns false when the
+    // cursor refreshed after a change by another user (the caller starts again).
+    bool ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std::uint32_t owner,
+                   std::vector<std::uint8_t>& value);
+    // Stores length > 0 bytes under the new owner, reusing the old chain in order.
+    void WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, std::uint32_t owner,
+                    const std::uint8_t* data, std::size_t length);
+
+    // The file's inter-process locks: the write range and one read byte.
+    bool LockWrite();
+    bool UnlockWrite();
+    // The read byte's slot n (1..65535), or 0 when the lock could not be taken.
+    int LockRead();
+    bool UnlockRead(int n);
+
+    // Verification and repair; the findings go to the cursor's message log.
+    // True when nothing was found.
+    bool RepairFile(TCursorContext& cursor, bool verifyOnly);
+    bool RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool adopt,
+                         std::uint32_t recordNumber, std::uint32_t owner,
+                         std::uint32_t& firstBlock);
+
+    std::uint32_t BlockCount() const { return header_.nextBlockNumber - 1; }
+    std::uint32_t BlockDataSize() const { return blockSize_ - blobfile::kBlockHeaderSize; }
+
+    // Cache figures, for the table and for tests.
+    std::uint32_t CacheCapacity() const { return cacheCapacity_; }
+    std::size_t CachedBlockCount() const { return cache_.Count(); }
+    std::uint32_t ReadAheadCount() const { return readAheadCount_; }
+
+    TTableOwner& Owner() const { return owner_; }
+
+private:
+    friend class TBlockRunReader;
+
+    std::uint64_t BlockOffset(std::uint32_t blockNumber) const;
+    bool FirstFreeValid(std::uint32_t blockCount) const;
+    // A block object for a new cache entry, making room as the cache rule says.
+    std::unique_ptr<TBlock> TakeBlockObject();
+    TBlock* CacheBlock(std::uint32_t blockNumber);
+    TBlock* AppendBlock();
+    void ReadBlocks(TCursorContext* cursor, std::uint32_t blockNumber, std::uint32_t count,
+                    ReadDirection direction);
+    // Reads `count` blocks from `first` in one transfer; the number of whole
+    // blocks that were in the file.
+    std::uint32_t ReadRun(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
+    void WriteRun(std::uint32_t first, std::uint32_t count, const std::uint8_t* buffer);
+    bool ShortReadAllowed() const;
+    // Writes the blocks (number, header, data) straight to the file in runs,
+    // or into the cache while buffers must stay in memory.
+    struct PlannedBlock {
+        std::uint32_t number;
+        BlobBlockHeader header;
+        const std::uint8_t* data;  // nullptr: keep the block's current data
+        std::size_t dataLength;
+    };
+    void StoreBlocks(std::vector<PlannedBlock>& blocks);
+    // The number of a block for a value: the head of the free chain (whose next
+    // becomes the head) or a new block at the end. `lastFree` tracks the
+    // previous block taken from the free chain, for the read direction.
+    std::uint32_t AllocateNumber(TBlockRunReader& reader, std::uint32_t ahead, std::uint32_t& lastFree);
+    bool BuffersStayInMemory() const { return owner_.TransactionLockHeld(); }
+    void SetCacheCapacity();
+    void TruncateAt(std::uint64_t size);
+    void CloseQuietly();
+    void Log(TCursorContext& cursor, const std::string& text);
+    [[noreturn]] void Raise(std::uint16_t code) const;
+
+    TTableOwner& owner_;
+    std::uint32_t blockSize_ = blobfile::kDefaultBlockSize;
+    bool encrypted_ = false;
+    BlobFileHeader header_;
+
+    TBlockCache cache_;
+    TBlockStack spare_;
+    std::uint32_t cacheCapacity_ = 0;
+    std::uint32_t readAheadCount_ = 1;
+    // The block range of a read-ahead in progress; FlushBlocks leaves it alone.
+    std::uint32_t readAheadFirst_ = 0;
+    std::uint32_t readAheadLast_ = 0;
+};
+
+}  // namespace pixhold::engine
