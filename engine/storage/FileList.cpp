@@ -9,6 +9,7 @@
 #include "FaultPlan.h"
 #include "FileName.h"
 #include "MemoryFile.h"
+#include "OsError.h"
 #include "PhysicalFile.h"
 
 namespace pixhold::engine {
@@ -123,6 +124,8 @@ int TFileList::RenameFile(const std::string& name, bool inMemory, const std::str
         return rc;
     }
     if (inMemory) return Neg(err::TableNotFound);
+    struct stat st {};
+    if (::stat(ResolveFileName(name).c_str(), &st) != 0) return NegatedOsError();
     if (TAbstractFile* target = Find(newName, false); target != nullptr && target->HandleCount() > 0)
         return Neg(err::AccessDenied);
     TPhysicalFile transient(name);
