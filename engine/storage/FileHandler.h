@@ -102,7 +102,9 @@ private:
     LockRetryPolicy saved_;
 };
 
-// Holds a file's access lock for one seek-and-transfer sequence.
+// Holds a file's access lock for one seek-and-transfer sequence. Open, close,
+// create, delete, rename and copy must not be called while it is held (the
+// file list's lock comes before a file's access lock).
 class FileAccessGuard {
 public:
     explicit FileAccessGuard(TFileHandler& file) : file_(file) { file_.BeginFileAccess(); }

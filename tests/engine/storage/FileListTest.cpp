@@ -10,6 +10,7 @@
 #include "FileHandler.h"
 #include "FileList.h"
 #include "FileTestHelpers.h"
+#include "MemoryFile.h"
 #include "TempDir.h"
 
 using namespace pixhold::engine;
@@ -248,6 +249,7 @@ TEST_F(MemoryFiles, GrowInPageStepsWithZeroedNewBytes) {
     EXPECT_EQ(file.GetFileSize(), 5001);
     const std::string head = ReadAt(file, 0, 5000);
     EXPECT_EQ(head, std::string(5000, '\0'));
+    EXPECT_EQ(static_cast<TMemoryFile*>(file.File())->Capacity(), 8192u);
     // Recreating empties it.
     file.CloseFile();
     file.CreateFile();
