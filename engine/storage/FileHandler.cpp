@@ -35,7 +35,7 @@ TFileHandler::TFileHandler() = default;
 
 TFileHandler::~TFileHandler() {
     // A handler going away must not leave its handle behind in the file list.
-    if (open_ && file_ != nullptr && handle_ > 0) FileList().CloseFile(file_, InMemory, handle_);
+    if (open_ && file_ != nullptr && handle_ > 0 && FileListAlive()) FileList().CloseFile(file_, InMemory, handle_);
 }
 
 void TFileHandler::OpenFile() {

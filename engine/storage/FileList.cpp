@@ -1,6 +1,7 @@
 #include "FileList.h"
 
 #include <algorithm>
+#include <atomic>
 #include <sys/stat.h>
 #include <vector>
 
@@ -24,13 +25,30 @@ std::unique_ptr<TAbstractFile> MakeFile(const std::string& name, bool inMemory) 
 
 }  // namespace
 
+namespace {
+// The process-wide list, and false once it has been destroyed at exit, so that
+// file handlers that outlive it (static ones) do not reach into a dead list.
+const TFileList* gProcessList = nullptr;
+std::atomic<bool> gListAlive{false};
+}  // namespace
+
 TFileList::TFileList() = default;
-TFileList::~TFileList() = default;
+TFileList::~TFileList() {
+    if (this == gProcessList) gListAlive = false;
+}
 
 TFileList& FileList() {
     static TFileList list;
+    static const bool registered = [] {
+        gProcessList = &list;
+        gListAlive = true;
+        return true;
+    }();
+    (void)registered;
     return list;
 }
+
+bool FileListAlive() { return gListAlive.load(); }
 
 TAbstractFile* TFileList::Find(const std::string& name, bool inMemory) {
     for (const auto& file : files_)

@@ -66,5 +66,7 @@ private:
 
 // The one file list of the process.
 TFileList& FileList();
+// Whether that list still exists (it is destroyed, freeing its files, at exit).
+bool FileListAlive();
 
 }  // namespace pixhold::engine
