@@ -248,6 +248,9 @@ bool TPhysicalFile::LockRegion(std::int64_t offset, std::int64_t length) {
     if (fd_ < 0) return false;
     if (offset < 0 || length <= 0 || offset > std::numeric_limits<std::int64_t>::max() - (length - 1)) return false;
     const std::int64_t last = offset + length - 1;
+    // The share-mode byte is the file's own; a region over it would merge with
+    // that lock and its unlock would drop the share mode.
+    if (offset <= kShareModeByte && kShareModeByte <= last) return false;
     if (LockOverlaps(offset, last)) return false;
     if (!SetOfdLock(fd_, readOnlyOpen_ ? F_RDLCK : F_WRLCK, offset, length)) return false;
     locks_.push_back({offset, last, length});

@@ -362,6 +362,23 @@ TEST_F(ProcessLocks, AReadOnlyOpeningStillKeepsWritersOut) {
     EXPECT_EQ(child.Wait(), 0);
 }
 
+TEST_F(ProcessLocks, ARegionOverTheShareModeByteIsRefused) {
+    ChildProcess child([&](ChildProcess::Channel& parent) {
+        parent.Receive();  // the parent has tried the locks
+        TFileHandler h;
+        Describe(h, path, false);
+        return CodeOf([&] { h.OpenFile(); }) == err::AccessDenied ? 0 : 1;
+    });
+    file.Exclusive = true;
+    file.OpenFile();
+    EXPECT_FALSE(file.LockRegion(true, kShareModeByte, 1));
+    EXPECT_FALSE(file.LockRegion(true, kShareModeByte - 10, 20));
+    EXPECT_FALSE(file.LockRegion(false, kShareModeByte, 1));
+    // The exclusive open still shuts other processes out.
+    child.Send('g');
+    EXPECT_EQ(child.Wait(), 0);
+}
+
 TEST(ShareModeByte, LiesBeyondEveryRegionOfTheLockMap) {
     EXPECT_GT(kShareModeByte, lockmap::TableLockByte);
     EXPECT_GT(kShareModeByte, lockmap::ReadLockBase - 1);
