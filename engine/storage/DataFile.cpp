@@ -603,12 +603,18 @@ void TDataFile::ReadRecords(TCursorContext* cursor, std::uint32_t recordNumber, 
         SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(RecordOffset(first)));
         got = ReadBuffer(buffer.data(), buffer.size(), true);
     }
+    const std::uint32_t whole = static_cast<std::uint32_t>(got / recordSize);
     if (got < buffer.size()) {
-        // Appended records may exist only in the cache while the file is ours alone.
-        const bool acceptShort = (Exclusive || owner_.TransactionLockHeld()) && owner_.WrittenTo();
+        // Appended records may exist only in the cache while the file is ours
+        // alone; and records past the end that are all cached are such appends.
+        bool acceptShort = (Exclusive || owner_.TransactionLockHeld()) && owner_.WrittenTo();
+        for (std::uint32_t n = first + whole; !acceptShort && n < first + count; ++n) {
+            const std::size_t at = CacheIndexFor(n);
+            if (at >= cache_.size() || cache_[at]->RecordNumber() != n) break;
+            if (n == first + count - 1) acceptShort = true;
+        }
         if (!acceptShort) Raise(err::ReadError);
     }
-    const std::uint32_t whole = static_cast<std::uint32_t>(got / recordSize);
     if (whole == 0) return;
     ReadAheadScope scope(readAheadFirst_, readAheadLast_, first, first + whole - 1);
 
