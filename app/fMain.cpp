@@ -220,6 +220,11 @@ void TForm1::BuildToolBar() {
     ToolBar1->setFloatable(false);
     ToolBar1->setIconSize(QSize(16, 16));
     ToolBar1->setFixedHeight(29);
+    // Narrow buttons and separators, so that both selectors fit beside them
+    // in the window's width.
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 0px; }"
+                                           "QToolBar::separator { width: 6px; }"));
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
     addToolBar(Qt::TopToolBarArea, ToolBar1);
 
     struct TButton {
@@ -266,6 +271,9 @@ void TForm1::BuildToolBar() {
         connect(button, &QAction::triggered, same, [same] { same->trigger(); });
         connect(same, &QAction::enabledChanged, button, &QAction::setEnabled);
         ToolBar1->addAction(button);
+        if (QWidget* tool = ToolBar1->widgetForAction(button)) {
+            tool->setFixedSize(23, 22);
+        }
     }
 
     cboTable = new QComboBox(ToolBar1);
@@ -307,7 +315,6 @@ void TForm1::BuildList() {
     ListView1->setModel(model_);
     ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setUniformItemSizes(true);
     ListView1->setFrameShape(QFrame::StyledPanel);
     QPalette palette = ListView1->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
@@ -407,6 +414,8 @@ void TForm1::ApplyViewStyle() {
         ListView1->setGridSize(QSize(96, imaging::TPH::ThumbSize + 34));
         ListView1->setWordWrap(true);
         ListView1->setFlow(QListView::LeftToRight);
+        // Every cell is the same grid square: no need to measure each entry.
+        ListView1->setUniformItemSizes(true);
     } else {
         listArea_->SetListLeft(TListArea::ListStyleLeft);
         ListView1->setViewMode(QListView::ListMode);
@@ -414,6 +423,8 @@ void TForm1::ApplyViewStyle() {
         ListView1->setGridSize(QSize());
         ListView1->setWordWrap(false);
         ListView1->setFlow(QListView::TopToBottom);
+        // Columns as wide as their longest name.
+        ListView1->setUniformItemSizes(false);
     }
     // Auto-arranged, in columns in list style.
     ListView1->setMovement(QListView::Static);
