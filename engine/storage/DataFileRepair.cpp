@@ -105,7 +105,8 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
         for (std::size_t j = 0; j < i; ++j) {
             if (!SameName(fields_[j].name, f.name)) continue;
             log.Report("Invalid field name (duplicate) for field " + f.name + inHeader);
-            if (log.Mend()) f.name = CutName(n + f.name);
+            // The number goes after a "_": a name must not begin with a digit.
+            if (log.Mend()) f.name = CutName("_" + n + f.name);
             break;
         }
         if (f.type == fieldtype::Invalid) {
