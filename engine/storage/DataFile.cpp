@@ -673,6 +673,8 @@ TRecord* TDataFile::AllocateRecord(TCursorContext* cursor, std::optional<std::ui
 }
 
 void TDataFile::FreeRecord(TRecord* record) {
+    // Freeing a record twice would make it its own successor in the chain.
+    if (record->IsDeleted()) return;
     record->SetStatus(recordlayout::StatusDeleted);
     record->SetLink(reuseDeleted_ ? header_.firstFree : 0);
     header_.firstFree = record->RecordNumber();

@@ -418,10 +418,9 @@ std::string DecimalStoredToText(const std::vector<std::uint8_t>& stored) {
 std::optional<std::vector<std::uint8_t>> ValueTextToStored(std::uint8_t type, std::uint16_t physicalSize,
                                                            std::string_view text, const LocalMoment& now) {
     if (text.empty()) return std::nullopt;
-    std::vector<std::uint8_t> out(PhysicalSizeOf(type, 0) != 0 && !TypeHasDeclaredSize(type)
-                                      ? PhysicalSizeOf(type, 0)
-                                      : physicalSize,
-                                  0);
+    // Fixed-size types have their own size; the sized ones take the field's.
+    const std::size_t size = TypeHasDeclaredSize(type) ? physicalSize : PhysicalSizeOf(type, 0);
+    std::vector<std::uint8_t> out(size, 0);
     std::uint8_t* p = out.data();
     auto invalid = [&](const char* what) { return EConvertError(Quoted(text, what)); };
     switch (type) {

@@ -235,6 +235,17 @@ TEST_F(DataFileRecords, FreedRecordsAreReusedLastInFirstOutAlsoAfterReopen) {
     file.ReleaseRecord(r);
 }
 
+TEST_F(DataFileRecords, FreeingARecordTwiceLeavesTheChainIntact) {
+    TDataFile& file = Create(IntAndText());
+    for (int i = 1; i <= 3; ++i) Append(file, i, "r");
+    Free(file, 1);
+    Free(file, 2);
+    Free(file, 2);
+    EXPECT_EQ(Append(file, 7, "a"), 2u);
+    EXPECT_EQ(Append(file, 8, "b"), 1u);
+    EXPECT_EQ(Append(file, 9, "c"), 4u);
+}
+
 TEST_F(DataFileRecords, WithoutReuseFreedRecordsStayFreeAndNewOnesGoToTheEnd) {
     TDataFile& file = Create(IntAndText());
     file.SetReuseDeletedRecords(false);
