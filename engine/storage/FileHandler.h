@@ -39,6 +39,8 @@ public:
     virtual void WriteBuffer(const void* buffer, std::size_t count);
     virtual void FlushFile();
 
+    // The new position; 0 when no file is held, a negated engine code (and the
+    // position unchanged) when the seek fails, e.g. before the start.
     std::int64_t SeekFile(SeekOrigin origin, std::int64_t offset);
     std::int64_t GetFileSize();
     bool FileExists() const;
