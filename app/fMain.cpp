@@ -1,5 +1,6 @@
 #include "fMain.h"
 
+#include "About.h"
 #include "Artwork.h"
 #include "BusyCursor.h"
 #include "Config.h"
@@ -208,9 +209,13 @@ void TForm1::BuildMenus() {
     if (hooks_.ShowOptions) {
         BindCommand(Options1, [this] { hooks_.ShowOptions(); });
     }
-    if (hooks_.ShowAbout) {
-        BindCommand(About1, [this] { hooks_.ShowAbout(); });
-    }
+    BindCommand(About1, [this] {
+        if (hooks_.ShowAbout) {
+            hooks_.ShowAbout();
+        } else {
+            ShowAboutBox();
+        }
+    });
 }
 
 void TForm1::BuildToolBar() {
@@ -592,6 +597,16 @@ void TForm1::Switchcategoryview1Click() {
 void TForm1::BrowseFolder1Click() {
     config_->QuickBrowse = false;
     ChooseBrowseFolder();
+}
+
+void TForm1::ShowAboutBox() {
+    TAboutBox box(webPage_,
+                  [this] {
+                      ShowHelpFile(QStringLiteral("Pixhold.hlp"),
+                                   [](THelp& h) { h.ShowTopic(TAboutBox::HelpContext); });
+                  },
+                  this);
+    box.exec();
 }
 
 void TForm1::PixholdWebPage1Click() {

@@ -43,6 +43,7 @@ struct TMainHooks {
     // A new viewer window on entry ViewerIndex, not blocking the main window.
     std::function<void()> OpenViewer;
     std::function<void()> ShowOptions;
+    // Replaces the built-in About box.
     std::function<void()> ShowAbout;
 };
 
@@ -97,6 +98,8 @@ public:
     void Switchcategoryview1Click();
     void BrowseFolder1Click();
     void PixholdWebPage1Click();
+    // The About box, modal.
+    void ShowAboutBox();
 
     // The entry the list's commands act on: the focused entry when selected,
     // else the first selected one; -1 without a selection.

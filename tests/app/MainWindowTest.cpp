@@ -192,7 +192,7 @@ TEST_F(MainWindowTest, OnlyTheCommandsThatWorkAreEnabled) {
         {"&Options", false},           {"&Refresh", true},
         {"Contents", true},            {"Keyword Search", true},
         {"Getting Started", true},     {"Pixhold Web Page", true},
-        {"Other Norvane Software", true}, {"About", false},
+        {"Other Norvane Software", true}, {"About", true},
     };
     for (const auto& [menu, caption, shortcut, action] : MenuEntries(*form)) {
         if (action->isSeparator()) {
