@@ -733,7 +733,7 @@ private:
     void Enter(std::uint32_t number) {
         page_ = TPageRef(file_.GetPage(cursor_, kTextSlot, number));
         if (!page_) Corrupt();
-        if (page_->type != PageType::Raw || page_->RawData() == nullptr) Corrupt();
+        if (page_->type != PageType::Raw) Corrupt();
         at_ = 0;
     }
     [[noreturn]] void Corrupt() { file_.Raise(err::IndexPagesCorrupt); }
@@ -773,7 +773,8 @@ public:
 private:
     void Enter(std::uint32_t number) {
         page_ = TPageRef(file_.GetPage(cursor_, kTextSlot, number));
-        if (!page_) file_.Raise(err::IndexPagesCorrupt);
+        // Only raw data pages belong to the chain; anything else is not ours to overwrite.
+        if (!page_ || page_->type != PageType::Raw) file_.Raise(err::IndexPagesCorrupt);
         const std::uint32_t next = page_->next;
         const std::uint32_t previous = page_->previous;
         page_->MakeRaw();  // a reused page is overwritten from position 0
