@@ -547,3 +547,106 @@ TEST_F(IndexFileFixture, RepairSetsThePrimaryFlagToMatchSlotZero) {
 
 }  // namespace
 }  // namespace pixhold::engine::indextest
+
+namespace pixhold::engine::indextest {
+namespace {
+
+// Long keys whose shared prefixes and zero tails pass the 254 bytes one entry may drop.
+TEST(IndexPageCodec, CompressedLeavesRoundTripAtTheRunLimits) {
+    for (std::uint8_t compression = 0; compression <= 3; ++compression) {
+        for (bool unique : {false, true}) {
+            SCOPED_TRACE(std::to_string(compression) + (unique ? " unique" : " not unique"));
+            PageProperties properties;
+            properties.keyLength = 520;
+            properties.unique = unique;
+            properties.compression = static_cast<KeyCompression>(compression);
+            TPage page;
+            page.Reset(nullptr, 1, 7, properties);
+            page.type = PageType::Leaf;
+            std::vector<Bytes> keys;
+            for (int i = 0; i < 6; ++i) {
+                Bytes key(520, 0);
+                std::fill(key.begin(), key.begin() + 300, 0x41);  // 300 equal leading bytes
+                key[300] = static_cast<std::uint8_t>(i);           // then a difference, then zeros
+                if (i % 2 == 1) key[519] = 9;                       // some keys end in a non-zero id byte
+                keys.push_back(key);
+            }
+            for (int i = 0; i < 6; ++i) page.InsertAt(i, keys[i].data(), 100u + static_cast<std::uint32_t>(i), 0);
+            if (compression != 0) {
+                EXPECT_LE(page.Leading(2), 254);
+                EXPECT_LE(page.Trailing(1), 254);
+                const int used = page.bytesUsed;
+                page.RecomputeCompression();
+                EXPECT_EQ(page.bytesUsed, used);
+                EXPECT_LT(used, 6 * (520 + 4));
+            }
+            Bytes image(kIndexPageSize);
+            page.Encode(image.data());
+            TPage back;
+            back.Reset(nullptr, 1, 7, properties);
+            ASSERT_TRUE(back.Decode(image.data()));
+            ASSERT_EQ(back.Count(), 6);
+            for (int i = 0; i < 6; ++i) {
+                EXPECT_EQ(Bytes(back.Key(i + 1), back.Key(i + 1) + 520), keys[i]) << i;
+                EXPECT_EQ(back.A(i + 1), 100u + static_cast<std::uint32_t>(i));
+            }
+            EXPECT_EQ(back.bytesUsed, page.bytesUsed);
+            // A damaged byte count or a leading count on the first entry is refused.
+            if (compression != 0) {
+                Bytes bad = image;
+                bad[11] ^= 1;
+                EXPECT_FALSE(back.Decode(bad.data()));
+                if (compression != 2) {
+                    bad = image;
+                    bad[13] = 3;
+                    EXPECT_FALSE(back.Decode(bad.data()));
+                }
+            }
+        }
+    }
+}
+
+// A cursor whose change check reports a refresh.
+class RefreshingCursor : public IndexCursor {
+public:
+    bool CheckForChanges() override {
+        ++checks;
+        return refresh;
+    }
+    int checks = 0;
+    bool refresh = true;
+};
+
+TEST(IndexPageCache, OnlyAMissAsksTheCursorForChanges) {
+    IndexOwner owner;
+    TIndexFile file(owner);
+    file.Name = MemoryName("misses");
+    file.InMemory = true;
+    file.CreateFile();
+    const auto fields = LaidOut({Field("N", fieldtype::Integer)});
+    file.SetPrimaryIndex(Index("", {1}, true), fields);
+    const TKeyLayout layout = TKeyLayout::For(file.GetIndexDescriptor(0), 0, fields);
+    const TKeyComparer comparer(layout, 0);
+    Bytes key(5, 1);
+    keycodec::PutInt32(key.data() + 1, 42);
+    TIndexTree(file, 0, comparer).InsertKey(key.data(), 9);
+    RefreshingCursor cursor;
+    TIndexTree tree(file, 0, comparer, &cursor);
+    TIndexPath path;
+    bool exact = false;
+    EXPECT_TRUE(tree.Seek(key.data(), path, exact));  // cached: nobody asked
+    EXPECT_EQ(cursor.checks, 0);
+    file.FlushPages(false);
+    file.ClearPages(false);
+    EXPECT_FALSE(tree.Seek(key.data(), path, exact));  // the cursor refreshed: start again
+    EXPECT_EQ(cursor.checks, 1);
+    cursor.refresh = false;
+    EXPECT_TRUE(tree.Seek(key.data(), path, exact));
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(cursor.checks, 2);
+    file.CloseFile();
+    file.DeleteFile();
+}
+
+}  // namespace
+}  // namespace pixhold::engine::indextest
