@@ -18,12 +18,13 @@ void TImageListModel::SetItemCount(int count) {
     endResetModel();
 }
 
-void TImageListModel::DeleteItem(int row) {
+void TImageListModel::DeleteItem(int row, const std::function<void()>& removeData) {
     if (row < 0 || row >= count_) {
+        removeData();
         return;
     }
-    // The names have already shrunk: the view must not ask for the old row.
     beginRemoveRows(QModelIndex(), row, row);
+    removeData();
     --count_;
     endRemoveRows();
 }

@@ -2,6 +2,8 @@
 
 #include <QAbstractListModel>
 
+#include <functional>
+
 namespace pixhold::imaging {
 class TImageList;
 class TPH;
@@ -23,9 +25,9 @@ public:
     int ItemCount() const { return count_; }
     // Sets the item count; the view forgets everything it showed.
     void SetItemCount(int count);
-    // Deletes one item: the rows after it move up. The caller has already
-    // removed its name (and picture).
-    void DeleteItem(int row);
+    // Deletes one item: removeData takes its name (and picture) away while the
+    // view knows the row is going; the rows after it move up.
+    void DeleteItem(int row, const std::function<void()>& removeData);
     // Pictures are answered only in the icon style.
     void SetShowPictures(bool show);
 

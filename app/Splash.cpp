@@ -11,7 +11,9 @@
 namespace pixhold::app {
 
 TfrmSplash::TfrmSplash(QWidget* parent)
-    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    // An ordinary window without frame: an error box shown during start-up
+    // must not end up behind it.
     setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(QStringLiteral("Loading Pixhold"));
     setFixedSize(393, 212);

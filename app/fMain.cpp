@@ -400,15 +400,16 @@ void TForm1::RemoveListItem(const QString& name) {
     if (i < 0) {
         return;
     }
-    ph_->ImageNames.removeAt(i);
-    if (!ph_->ThumbBitmaps.empty()) {
-        const auto at = static_cast<std::size_t>(i);
-        if (at < ph_->ThumbBitmaps.size()) {
-            ph_->ThumbBitmaps.erase(ph_->ThumbBitmaps.begin() + i);
+    model_->DeleteItem(static_cast<int>(i), [this, i] {
+        ph_->ImageNames.removeAt(i);
+        if (!ph_->ThumbBitmaps.empty()) {
+            const auto at = static_cast<std::size_t>(i);
+            if (at < ph_->ThumbBitmaps.size()) {
+                ph_->ThumbBitmaps.erase(ph_->ThumbBitmaps.begin() + i);
+            }
+            imageList_.Delete(at);
         }
-        imageList_.Delete(at);
-    }
-    model_->DeleteItem(static_cast<int>(i));
+    });
 }
 
 void TForm1::ApplyViewStyle() {
