@@ -40,7 +40,7 @@ int TIndexTree::FindInsertPosition(const TPage& page, const std::uint8_t* key) c
     int hi = page.Count();
     while (lo < hi) {
         const int mid = (lo + hi + 1) / 2;
-        if (comparer_.Compare(page.Key(mid), key) < 0) lo = mid;
+        if (comparer_.CompareKeys(page.Key(mid), key) < 0) lo = mid;
         else hi = mid - 1;
     }
     return lo;
@@ -52,10 +52,10 @@ int TIndexTree::FindFloorPosition(const TPage& page, const std::uint8_t* key, bo
     int hi = page.Count();
     while (lo < hi) {
         const int mid = (lo + hi + 1) / 2;
-        if (comparer_.Compare(page.Key(mid), key) <= 0) lo = mid;
+        if (comparer_.CompareKeys(page.Key(mid), key) <= 0) lo = mid;
         else hi = mid - 1;
     }
-    exact = page.IsLeaf() && lo >= 1 && comparer_.Compare(page.Key(lo), key) == 0;
+    exact = page.IsLeaf() && lo >= 1 && comparer_.CompareKeys(page.Key(lo), key) == 0;
     return lo < 1 ? 1 : lo;
 }
 
@@ -298,7 +298,7 @@ int TIndexTree::ConsecutiveRecords(const TPage& page, int p, ReadDirection direc
 bool TIndexTree::CollectRecords(const TPage& page, int p, const std::uint8_t* bound, std::size_t boundLength,
                                 const std::function<void(std::uint32_t)>& mark) const {
     for (int i = std::max(p, 1); i <= page.Count(); ++i) {
-        if (comparer_.Compare(page.Key(i), bound, boundLength) > 0) return false;
+        if (comparer_.CompareKeys(page.Key(i), bound, boundLength) > 0) return false;
         mark(page.A(i));
     }
     return true;
@@ -379,7 +379,7 @@ bool TIndexTree::Seek(const std::uint8_t* key, TIndexPath& path, bool& exact) {
         if (page->IsLeaf()) {
             const int p = FindCeilingPosition(*page, key);
             path.Push(number, p, file_);
-            exact = comparer_.Compare(page->Key(p), key) == 0;
+            exact = comparer_.CompareKeys(page->Key(p), key) == 0;
             return true;
         }
         if (!page->IsBranch()) Corrupt();

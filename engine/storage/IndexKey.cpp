@@ -284,11 +284,11 @@ int TKeyComparer::CompareText(const std::uint8_t* a, const std::uint8_t* b, std:
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
 }
 
-int TKeyComparer::Compare(const std::uint8_t* a, const std::uint8_t* b) const {
-    return Compare(a, b, layout_.keyLength);
+int TKeyComparer::CompareKeys(const std::uint8_t* a, const std::uint8_t* b) const {
+    return CompareKeys(a, b, layout_.keyLength);
 }
 
-int TKeyComparer::Compare(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const {
+int TKeyComparer::CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const {
     const std::size_t end = std::min<std::size_t>(length, layout_.keyLength);
     if (layout_.kind == TKeyLayout::Kind::Deleted) return CompareBytes(a, b, end);
     if (bytewise_) {

@@ -86,7 +86,7 @@ private:
     bool languageZero_;
 };
 
-// Compares keys of one index (`CompareKeys`): −1, 0 or 1. With the table's
+// Compares keys of one index: −1, 0 or 1. With the table's
 // language identifier 0 keys compare as unsigned bytes (negated for a
 // descending index); otherwise part by part, string parts by the locale's
 // collation ignoring non-spacing marks but distinguishing case.
@@ -98,9 +98,9 @@ public:
     TKeyComparer(const TKeyComparer&) = delete;
     TKeyComparer& operator=(const TKeyComparer&) = delete;
 
-    int Compare(const std::uint8_t* a, const std::uint8_t* b) const;
+    int CompareKeys(const std::uint8_t* a, const std::uint8_t* b) const;
     // Compares only the first `length` bytes (partial keys of searches and ranges).
-    int Compare(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const;
+    int CompareKeys(const std::uint8_t* a, const std::uint8_t* b, std::size_t length) const;
     std::uint16_t KeyLength() const { return layout_.keyLength; }
     const TKeyLayout& Layout() const { return layout_; }
 

@@ -194,26 +194,26 @@ protected:
 TEST_F(KeyComparison, LanguageZeroComparesBytesAndADescendingIndexReverses) {
     const TKeyComparer ascending(Layout(false, false), 0);
     const TKeyComparer descending(Layout(true, false), 0);
-    EXPECT_EQ(ascending.Compare(Key("B", 1).data(), Key("a", 1).data()), -1);  // bytes: 'B' < 'a'
-    EXPECT_EQ(descending.Compare(Key("B", 1).data(), Key("a", 1).data()), 1);
-    EXPECT_EQ(ascending.Compare(Key("a", 1).data(), Key("a", 1).data()), 0);
+    EXPECT_EQ(ascending.CompareKeys(Key("B", 1).data(), Key("a", 1).data()), -1);  // bytes: 'B' < 'a'
+    EXPECT_EQ(descending.CompareKeys(Key("B", 1).data(), Key("a", 1).data()), 1);
+    EXPECT_EQ(ascending.CompareKeys(Key("a", 1).data(), Key("a", 1).data()), 0);
     // A partial comparison looks at the first part only.
-    EXPECT_EQ(ascending.Compare(Key("a", 1).data(), Key("a", 2).data(), 11), 0);
-    EXPECT_EQ(ascending.Compare(Key("a", 1).data(), Key("a", 2).data()), -1);
+    EXPECT_EQ(ascending.CompareKeys(Key("a", 1).data(), Key("a", 2).data(), 11), 0);
+    EXPECT_EQ(ascending.CompareKeys(Key("a", 1).data(), Key("a", 2).data()), -1);
 }
 
 TEST_F(KeyComparison, ALanguageCollatesIgnoringAccentsButNotCase) {
     const TKeyComparer c(Layout(false, false), 1033);
-    EXPECT_EQ(c.Compare(Key("a", 1).data(), Key("B", 1).data()), -1);                 // alphabetic, not bytes
-    EXPECT_EQ(c.Compare(Key("cote", 1).data(), Key("c\xC3\xB4te", 1).data()), 0);     // accents ignored
-    EXPECT_NE(c.Compare(Key("a", 1).data(), Key("A", 1).data()), 0);                  // case distinguished
-    EXPECT_EQ(c.Compare(Key("cote", 1).data(), Key("c\xC3\xB4te", 2).data()), -1);    // the next part decides
+    EXPECT_EQ(c.CompareKeys(Key("a", 1).data(), Key("B", 1).data()), -1);                 // alphabetic, not bytes
+    EXPECT_EQ(c.CompareKeys(Key("cote", 1).data(), Key("c\xC3\xB4te", 1).data()), 0);     // accents ignored
+    EXPECT_NE(c.CompareKeys(Key("a", 1).data(), Key("A", 1).data()), 0);                  // case distinguished
+    EXPECT_EQ(c.CompareKeys(Key("cote", 1).data(), Key("c\xC3\xB4te", 2).data()), -1);    // the next part decides
     // A descending field reverses its part only; a descending index everything.
     const TKeyComparer fieldDown(Layout(false, true), 1033);
-    EXPECT_EQ(fieldDown.Compare(Key("a", 1).data(), Key("a", 2).data()), 1);
-    EXPECT_EQ(fieldDown.Compare(Key("a", 1).data(), Key("b", 2).data()), -1);
+    EXPECT_EQ(fieldDown.CompareKeys(Key("a", 1).data(), Key("a", 2).data()), 1);
+    EXPECT_EQ(fieldDown.CompareKeys(Key("a", 1).data(), Key("b", 2).data()), -1);
     const TKeyComparer indexDown(Layout(true, false), 1033);
-    EXPECT_EQ(indexDown.Compare(Key("a", 1).data(), Key("b", 1).data()), 1);
+    EXPECT_EQ(indexDown.CompareKeys(Key("a", 1).data(), Key("b", 1).data()), 1);
 }
 
 }  // namespace

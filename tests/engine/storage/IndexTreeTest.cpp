@@ -41,7 +41,7 @@ void PrintTo(const TreeConfig& config, std::ostream* os) { *os << config.name; }
 // Orders model keys exactly as the index does.
 struct ModelLess {
     const TKeyComparer* comparer;
-    bool operator()(const Bytes& a, const Bytes& b) const { return comparer->Compare(a.data(), b.data()) < 0; }
+    bool operator()(const Bytes& a, const Bytes& b) const { return comparer->CompareKeys(a.data(), b.data()) < 0; }
 };
 
 // One index over (Name string, Num integer) in an index file of its own, with
@@ -165,7 +165,7 @@ public:
         EXPECT_EQ(page->IsRoot(), depth == 0) << "page " << number;
         EXPECT_GE(page->Count(), 1) << "page " << number;
         for (int i = 2; i <= page->Count(); ++i)
-            if (comparer_->Compare(page->Key(i - 1), page->Key(i)) >= 0) {
+            if (comparer_->CompareKeys(page->Key(i - 1), page->Key(i)) >= 0) {
                 ADD_FAILURE() << "entries out of order in page " << number;
                 break;
             }
