@@ -66,6 +66,9 @@ void TfrmHelp::ShowPage(TPage page) {
         keyword_->clear();
     }
     Render();
+    if (page.Kind == TPageKind::Index) {
+        keyword_->setFocus();  // keyword search: type at once
+    }
 }
 
 QString TfrmHelp::PageText() const {

@@ -21,6 +21,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace pixhold::app {
 
 // The area between the tool bar and the status bar: the list view, and behind
@@ -336,6 +338,7 @@ void TForm1::BuildList() {
 
     listArea_ = new TListArea(this, ListView1, Image1);
     setCentralWidget(listArea_);
+    ListView1->setFocus();
 
     connect(ListView1, &QListView::clicked, this,
             [this] { Guarded([this] { ListView1Click(); }); });
