@@ -26,8 +26,10 @@ ReadDirection DirectionOf(std::uint32_t from, std::uint32_t to) {
 
 bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std::uint32_t owner,
                           std::vector<std::uint8_t>& value) {
-    value.clear();
-    if (firstBlock == 0) return true;
+    if (firstBlock == 0) {
+        value.clear();
+        return true;
+    }
     if (firstBlock > BlockCount()) Raise(err::BlobBuffersCorrupt);
     const std::uint32_t dataSize = BlockDataSize();
     TBlockRunReader reader(*this, cursor);
@@ -37,6 +39,7 @@ bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std:
     const std::uint64_t length = view.header.totalSize;
     // A length the file cannot hold ends prematurely: say so before allocating it.
     if (length > static_cast<std::uint64_t>(BlockCount()) * dataSize) Raise(err::EndOfBlob);
+    // Sized, not cleared first: a buffer that already has the length is reused as it is.
     value.resize(length);
 
     std::uint64_t copied = 0;
@@ -117,7 +120,7 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         chain.push_back(AllocateNumber(reader, needed - static_cast<std::uint32_t>(chain.size()), lastFree));
     }
     // A block met twice means a damaged chain: writing it would lose data.
-    {
+    if (!std::is_sorted(chain.begin(), chain.end(), std::less_equal<>())) {
         std::vector<std::uint32_t> sorted = chain;
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
@@ -216,25 +219,24 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
     std::vector<const PlannedBlock*> order;
     order.reserve(blocks.size());
     for (const PlannedBlock& block : blocks) order.push_back(&block);
-    std::sort(order.begin(), order.end(),
-              [](const PlannedBlock* a, const PlannedBlock* b) { return a->number < b->number; });
+    auto byNumber = [](const PlannedBlock* a, const PlannedBlock* b) { return a->number < b->number; };
+    if (!std::is_sorted(order.begin(), order.end(), byNumber)) std::sort(order.begin(), order.end(), byNumber);
     const std::uint32_t runLimit = TBlockRunReader::RunBlocks(blockSize_);
-    std::vector<std::uint8_t> buffer;
     std::size_t i = 0;
     while (i < order.size()) {
         std::size_t j = i + 1;
         while (j < order.size() && j - i < runLimit && order[j]->number == order[j - 1]->number + 1) ++j;
         const std::uint32_t first = order[i]->number;
         const auto count = static_cast<std::uint32_t>(j - i);
-        buffer.resize(static_cast<std::size_t>(count) * blockSize_);
+        std::uint8_t* buffer = writeRun_.Reserve(static_cast<std::size_t>(count) * blockSize_);
         bool needRead = false;
         for (std::size_t k = i; k < j; ++k) {
             if (order[k]->data == nullptr && cache_.Peek(order[k]->number) == nullptr) needRead = true;
         }
-        const std::uint32_t got = needRead ? ReadRun(first, count, buffer.data()) : 0;
+        const std::uint32_t got = needRead ? ReadRun(first, count, buffer) : 0;
         for (std::size_t k = i; k < j; ++k) {
             const PlannedBlock& block = *order[k];
-            std::uint8_t* image = buffer.data() + (k - i) * blockSize_;
+            std::uint8_t* image = buffer + (k - i) * blockSize_;
             std::uint8_t* area = image + blobfile::kBlockHeaderSize;
             if (TBlock* cached = cache_.Peek(block.number)) {
                 // The cached copy follows what is written now.
@@ -251,7 +253,7 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
                 EncodeBlockImage(block.header, area, blockSize_, encrypted_, image);
             }
         }
-        WriteRun(first, count, buffer.data());
+        WriteRun(first, count, buffer);
         i = j;
     }
 }

@@ -64,6 +64,8 @@ void TBlobFile::OpenFile() {
 
 void TBlobFile::CloseFile() {
     ClearBlockCache();
+    readRun_.Release();
+    writeRun_.Release();
     TFileHandler::CloseFile();
 }
 
@@ -316,7 +318,6 @@ bool TBlobFile::FlushBlocks() {
         dirty.push_back(block.get());
     }
     if (dirty.empty()) return false;
-    std::vector<std::uint8_t> buffer;
     std::size_t i = 0;
     while (i < dirty.size()) {
         std::size_t j = i + 1;
@@ -325,11 +326,11 @@ bool TBlobFile::FlushBlocks() {
             ++j;
         }
         const auto count = static_cast<std::uint32_t>(j - i);
-        buffer.resize(static_cast<std::size_t>(count) * blockSize_);
+        std::uint8_t* buffer = writeRun_.Reserve(static_cast<std::size_t>(count) * blockSize_);
         for (std::size_t k = i; k < j; ++k) {
-            dirty[k]->Store(buffer.data() + (k - i) * blockSize_, encrypted_);
+            dirty[k]->Store(buffer + (k - i) * blockSize_, encrypted_);
         }
-        WriteRun(dirty[i]->Number(), count, buffer.data());
+        WriteRun(dirty[i]->Number(), count, buffer);
         for (std::size_t k = i; k < j; ++k) dirty[k]->SetModified(false);
         i = j;
     }

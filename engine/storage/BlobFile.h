@@ -7,12 +7,11 @@
 
 #include "BlobFormat.h"
 #include "Block.h"
+#include "BlockRunReader.h"
 #include "FileHandler.h"
 #include "TableContext.h"
 
 namespace pixhold::engine {
-
-class TBlockRunReader;
 
 // The BLOB file of one shared open table: the header, the block cache, the
 // chain of free blocks and the file's read and write locks. One value is a
@@ -151,6 +150,10 @@ private:
     bool encrypted_ = false;
     BlobFileHeader header_;
 
+    // Run buffers kept between transfers: one for reading whole values, one for
+    // writing runs of blocks.
+    TRunBuffer readRun_;
+    TRunBuffer writeRun_;
     TBlockCache cache_;
     TBlockStack spare_;
     std::uint32_t cacheCapacity_ = 0;

@@ -37,11 +37,11 @@ bool TBlockRunReader::Get(std::uint32_t n, std::uint32_t ahead, ReadDirection di
             count = std::min(count, n);
             start = n - count + 1;
         }
-        buffer_.resize(static_cast<std::size_t>(count) * blockSize);
+        buffer_ = file_.readRun_.Reserve(static_cast<std::size_t>(count) * blockSize);
         headers_.resize(count);
-        const std::uint32_t got = file_.ReadRun(start, count, buffer_.data());
+        const std::uint32_t got = file_.ReadRun(start, count, buffer_);
         for (std::uint32_t i = 0; i < got; ++i) {
-            std::uint8_t* image = buffer_.data() + static_cast<std::size_t>(i) * blockSize;
+            std::uint8_t* image = buffer_ + static_cast<std::size_t>(i) * blockSize;
             headers_[i] = DecodeBlockImage(image, blockSize, file_.Encrypted());
             // Cached copies that hold no changes of their own follow the disk.
             if (TBlock* cached = file_.cache_.Peek(start + i);
@@ -58,7 +58,7 @@ bool TBlockRunReader::Get(std::uint32_t n, std::uint32_t ahead, ReadDirection di
     }
     const std::uint32_t i = n - first_;
     view.header = headers_[i];
-    view.data = buffer_.data() + static_cast<std::size_t>(i) * blockSize + blobfile::kBlockHeaderSize;
+    view.data = buffer_ + static_cast<std::size_t>(i) * blockSize + blobfile::kBlockHeaderSize;
     view.cached = nullptr;
     return true;
 }

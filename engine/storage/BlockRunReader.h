@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "BlobFormat.h"
@@ -12,6 +13,27 @@ namespace pixhold::engine {
 class TBlobFile;
 class TBlock;
 
+// A buffer for runs of blocks that keeps its memory between transfers and is
+// never cleared: every byte is read or written before it is used.
+class TRunBuffer {
+public:
+    std::uint8_t* Reserve(std::size_t bytes) {
+        if (bytes > capacity_) {
+            bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+            capacity_ = bytes;
+        }
+        return bytes_.get();
+    }
+    void Release() {
+        bytes_.reset();
+        capacity_ = 0;
+    }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t capacity_ = 0;
+};
+
 // Walks the blocks of a chain without caching them: each miss reads a whole
 // run of blocks (as many as the caller expects to need, up to kRunBytes) in one
 // transfer. A cached block is always taken from the cache, since it may hold
@@ -20,7 +42,7 @@ class TBlock;
 class TBlockRunReader {
 public:
     // Bytes moved by one transfer of a run (reading or writing).
-    static constexpr std::size_t kRunBytes = 1024 * 1024;
+    static constexpr std::size_t kRunBytes = 256 * 1024;
     static std::uint32_t RunBlocks(std::size_t blockSize);
 
     // With a cursor, a miss first asks it to check for changes by other users.
@@ -40,7 +62,7 @@ public:
 private:
     TBlobFile& file_;
     TCursorContext* cursor_;
-    std::vector<std::uint8_t> buffer_;
+    std::uint8_t* buffer_ = nullptr;  // the file's read run buffer
     std::vector<BlobBlockHeader> headers_;
     std::uint32_t first_ = 0;
     std::uint32_t count_ = 0;

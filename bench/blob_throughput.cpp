@@ -1,0 +1,155 @@
+// Throughput of storing and reading back one whole BLOB value, next to a plain
+// write and read of the same bytes to a file in the same folder.
+//
+//   bench_blob_throughput [folder] [repetitions]
+//
+// The folder defaults to a fresh one under $TMPDIR (or /tmp). Each figure is
+// the best of the repetitions, in MB/s (10^6 bytes per second). Nothing is
+// flushed to the disk itself: both sides measure the way into the operating
+// system's cache, which is where the engine's own work shows.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "BlobFile.h"
+#include "TableContext.h"
+
+namespace fs = std::filesystem;
+using namespace pixhold::engine;
+
+namespace {
+
+class BenchOwner : public TTableOwner {
+public:
+    bool TransactionLockHeld() const override { return false; }
+    bool WrittenTo() const override { return written_; }
+    void MarkWrittenTo() override { written_ = true; }
+
+private:
+    bool written_ = false;
+};
+
+class NoCursor : public TCursorContext {
+public:
+    void LogMessage(const std::string&) override {}
+};
+
+double Seconds(const std::function<void()>& fn) {
+    const auto start = std::chrono::steady_clock::now();
+    fn();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void Check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "failed: %s\n", what);
+        std::exit(1);
+    }
+}
+
+void PlainWrite(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    Check(fd >= 0, "open for writing");
+    Check(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "write");
+    ::close(fd);
+}
+
+void PlainRead(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    Check(fd >= 0, "open for reading");
+    Check(::read(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "read");
+    ::close(fd);
+}
+
+struct Figures {
+    double plainWrite = 0, blobWrite = 0, plainRead = 0, blobRead = 0;
+};
+
+Figures Measure(const fs::path& folder, std::size_t size, std::uint32_t blockSize, int repetitions) {
+    std::vector<std::uint8_t> value(size);
+    std::mt19937 random(static_cast<std::uint32_t>(size + blockSize));
+    for (auto& b : value) b = static_cast<std::uint8_t>(random());
+    std::vector<std::uint8_t> readBack(size);
+    std::vector<std::uint8_t> blobBack;
+
+    const std::string plainPath = (folder / "plain.bin").string();
+    const std::string blobPath = (folder / "bench.Blb").string();
+    double best[4] = {1e9, 1e9, 1e9, 1e9};
+    BenchOwner owner;
+    NoCursor cursor;
+
+    for (int r = 0; r < repetitions; ++r) {
+        fs::remove(plainPath);
+        fs::remove(blobPath);
+        best[0] = std::min(best[0], Seconds([&] { PlainWrite(plainPath, value); }));
+        best[2] = std::min(best[2], Seconds([&] { PlainRead(plainPath, readBack); }));
+        Check(readBack == value, "plain read back");
+
+        std::uint32_t first = 0;
+        best[1] = std::min(best[1], Seconds([&] {
+                               TBlobFile file(owner);
+                               file.Name = blobPath;
+                               file.SetBlockSize(blockSize);
+                               file.CreateFile();
+                               file.WriteValue(&cursor, first, 1, value.data(), value.size());
+                               file.FlushBlocks();
+                               file.WriteHeader();
+                               file.CloseFile();
+                           }));
+        best[3] = std::min(best[3], Seconds([&] {
+                               TBlobFile file(owner);
+                               file.Name = blobPath;
+                               file.SetBlockSize(blockSize);
+                               file.OpenFile();
+                               Check(file.ReadValue(&cursor, first, 1, blobBack), "value read");
+                               file.CloseFile();
+                           }));
+        Check(blobBack == value, "value read back");
+    }
+    fs::remove(plainPath);
+    fs::remove(blobPath);
+    auto rate = [size](double seconds) { return static_cast<double>(size) / seconds / 1e6; };
+    return {rate(best[0]), rate(best[1]), rate(best[2]), rate(best[3])};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path folder;
+    bool ownFolder = false;
+    if (argc > 1) {
+        folder = argv[1];
+    } else {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/blobbench-XXXXXX";
+        Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+        folder = pattern;
+        ownFolder = true;
+    }
+    const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+
+    std::printf("folder %s, best of %d, MB/s\n", folder.string().c_str(), repetitions);
+    std::printf("%-8s %6s | %10s %10s %6s | %10s %10s %6s\n", "value", "block", "plain wr", "blob wr", "ratio",
+                "plain rd", "blob rd", "ratio");
+    for (std::uint32_t blockSize : {512u, 4096u}) {
+        for (std::size_t mib : {1u, 4u, 16u}) {
+            const Figures f = Measure(folder, mib << 20, blockSize, repetitions);
+            std::printf("%3zu MiB  %6u | %10.0f %10.0f %5.0f%% | %10.0f %10.0f %5.0f%%\n", mib, blockSize,
+                        f.plainWrite, f.blobWrite, 100.0 * f.blobWrite / f.plainWrite, f.plainRead, f.blobRead,
+                        100.0 * f.blobRead / f.plainRead);
+        }
+    }
+    if (ownFolder) fs::remove_all(folder);
+    return 0;
+}
