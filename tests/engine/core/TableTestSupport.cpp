@@ -204,6 +204,22 @@ TestRecord TableDriver::Read(std::uint32_t number) {
     }
 }
 
+std::string TableDriver::ReadBlob(std::uint32_t number) {
+    ReadLockCursor cursor(table_);
+    ReadScope scope(table_);
+    for (;;) {
+        TRecord* record = table_.DataFile().GetRecord(&cursor, number);
+        if (record == nullptr) continue;
+        std::vector<std::uint8_t> slot;
+        const bool present = table_.DataFile().GetField(*record, 3, slot);
+        table_.DataFile().ReleaseRecord(record);
+        if (!present || slot.size() < 8) return {};
+        std::vector<std::uint8_t> value;
+        if (!table_.BlobFile().ReadValue(&cursor, Le32(slot.data()), Le32(slot.data() + 4), value)) continue;
+        return {value.begin(), value.end()};
+    }
+}
+
 std::vector<std::pair<Bytes, std::uint32_t>> TableDriver::Keys(int slot) {
     std::vector<std::pair<Bytes, std::uint32_t>> keys;
     TIndexFile& index = table_.IndexFile();
@@ -254,7 +270,7 @@ TableSummary TableDriver::Check() {
     if (keys.size() != summary.active.size())
         problems << "primary index has " << keys.size() << " keys for " << summary.active.size() << " records\n";
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (i > 0 && primary.comparer.Compare(keys[i - 1].first.data(), keys[i].first.data()) >= 0)
+        if (i > 0 && primary.comparer.CompareKeys(keys[i - 1].first.data(), keys[i].first.data()) >= 0)
             problems << "primary keys out of order at " << i << "\n";
         const auto it = records.find(keys[i].second);
         if (it == records.end() || it->second.deleted) {

@@ -75,6 +75,8 @@ public:
     void Delete(std::uint32_t number);
     // Reads under the read lock, starting again when the read found a change.
     TestRecord Read(std::uint32_t number);
+    // The BLOB value of a record's Data field (empty when it has none).
+    std::string ReadBlob(std::uint32_t number);
     // The keys of an index slot in order, each with its record number.
     std::vector<std::pair<Bytes, std::uint32_t>> Keys(int slot);
     // Records, primary index, "Sys Deleted", counts and free chain checked
