@@ -610,7 +610,7 @@ void TIndexFile::SetTextIndex(const IndexDescriptor& d, const std::vector<FieldD
     slot.fieldNumbers = d.fieldNumbers;
     slot.fieldDescending = d.fieldDescending;
     for (int i = d.fieldCount; i < kMaxIndexFields; ++i) slot.fieldNumbers[i] = slot.fieldDescending[i] = 0;
-    slot.noCounts = true;  // text index branches never carry counts
+    slot.noCounts = d.noCounts;  // its branches carry no counts either way
     slot.temporary = d.temporary;
     slot.rootPage = 0;
     header_.changed = true;
