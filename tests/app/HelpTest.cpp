@@ -7,6 +7,10 @@
 #include "WebPage.h"
 
 #include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
 
 namespace pixhold::app::test {
 namespace {
@@ -129,11 +133,48 @@ TEST(ShippedHelpFiles, HaveEveryTopicTheProgramAsksFor) {
 TEST(HelpViewer, FollowsLinksAndGoesBack) {
     TfrmHelp viewer;
     viewer.SetFile(THelpFile::Parse(QString::fromUtf8(Minimal)), QStringLiteral("test.hlp"));
-    viewer.ShowPage({TfrmHelp::TPageKind::Contents, 0});
-    viewer.ShowPage({TfrmHelp::TPageKind::Topic, 20});
-    EXPECT_TRUE(viewer.PageText().contains(QStringLiteral("Getting Started")));
-    viewer.ShowPage({TfrmHelp::TPageKind::Index, 0});
     EXPECT_EQ(viewer.windowTitle(), QStringLiteral("Test Help"));
+    auto* browser = viewer.findChild<QTextBrowser*>(QStringLiteral("txtHelp"));
+    QPushButton* back = nullptr;
+    for (QPushButton* button : viewer.findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("&Back")) {
+            back = button;
+        }
+    }
+    ASSERT_NE(browser, nullptr);
+    ASSERT_NE(back, nullptr);
+
+    viewer.ShowPage({TfrmHelp::TPageKind::Contents, 0});
+    EXPECT_FALSE(back->isEnabled());
+    emit browser->anchorClicked(QUrl(QStringLiteral("topic:40")));
+    EXPECT_TRUE(viewer.CurrentPage() == (TfrmHelp::TPage{TfrmHelp::TPageKind::Topic, 40}));
+    EXPECT_TRUE(viewer.PageText().contains(QStringLiteral("Main Window")));
+    emit browser->anchorClicked(QUrl(QStringLiteral("index")));
+    EXPECT_TRUE(viewer.CurrentPage().Kind == TfrmHelp::TPageKind::Index);
+
+    back->click();
+    EXPECT_TRUE(viewer.CurrentPage() == (TfrmHelp::TPage{TfrmHelp::TPageKind::Topic, 40}));
+    back->click();
+    EXPECT_TRUE(viewer.CurrentPage().Kind == TfrmHelp::TPageKind::Contents);
+    EXPECT_FALSE(back->isEnabled());
+}
+
+TEST(HelpViewer, KeywordBoxNarrowsTheIndexAndOpensASingleTopic) {
+    TfrmHelp viewer;
+    viewer.SetFile(THelpFile::Parse(QString::fromUtf8(Minimal)), QStringLiteral("test.hlp"));
+    viewer.ShowPage({TfrmHelp::TPageKind::Index, 0});
+    auto* keyword = viewer.findChild<QLineEdit*>(QStringLiteral("edtKeyword"));
+    ASSERT_NE(keyword, nullptr);
+    keyword->setText(QStringLiteral("WIN"));
+    emit keyword->textEdited(keyword->text());
+    EXPECT_TRUE(viewer.PageText().contains(QStringLiteral("window, main")));
+    EXPECT_FALSE(viewer.PageText().contains(QStringLiteral("start")));
+    emit keyword->returnPressed();  // one keyword, but two topics: stays
+    EXPECT_TRUE(viewer.CurrentPage().Kind == TfrmHelp::TPageKind::Index);
+    keyword->setText(QStringLiteral("sta"));
+    emit keyword->textEdited(keyword->text());
+    emit keyword->returnPressed();
+    EXPECT_TRUE(viewer.CurrentPage() == (TfrmHelp::TPage{TfrmHelp::TPageKind::Topic, 20}));
 }
 
 // The help commands of the main window, against the shipped files.

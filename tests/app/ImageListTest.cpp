@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
 #include <QPixmap>
@@ -100,6 +101,20 @@ INSTANTIATE_TEST_SUITE_P(
         RemoveCase{"QuickBrowseHasNoPicturesToRemove", {"a.jpg", "b.jpg"}, false, "a.jpg",
                    {"b.jpg"}, {}}),
     [](const ::testing::TestParamInfo<RemoveCase>& p) { return p.param.Name; });
+
+TEST_F(ImageListTest, RemovalKeepsTheSelectionOfTheOtherEntries) {
+    Fill({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+    auto* selection = form->ListView1->selectionModel();
+    selection->select(form->ListModel().index(2), QItemSelectionModel::Select);
+    selection->select(form->ListModel().index(3), QItemSelectionModel::Select);
+    form->RemoveListItem(QStringLiteral("b.jpg"));
+    QStringList selected;
+    for (const QModelIndex& index : selection->selectedIndexes()) {
+        selected.push_back(Caption(index.row()));
+    }
+    selected.sort();
+    EXPECT_EQ(selected, (QStringList{"c.jpg", "d.jpg"}));
+}
 
 TEST_F(ImageListTest, ClickInListStyleShowsTheSelectedThumbnail) {
     Fill({"a.jpg", "b.jpg", "c.jpg"});
