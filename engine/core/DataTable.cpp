@@ -6,6 +6,7 @@
 #include "DataDirectory.h"
 #include "DataSession.h"
 #include "EngineError.h"
+#include "FileList.h"
 #include "IndexKey.h"
 #include "TableFileNames.h"
 
@@ -287,6 +288,32 @@ void TDataTable::RenameTableFiles(const std::string& newName, bool toBackup) {
         throw;
     }
     if (!toBackup) name_ = newName;
+}
+
+void TDataTable::BackupIndexFile() {
+    if (!readOnly_ && !inTransaction_) {
+        indexFile_->FlushPages(false);
+        indexFile_->WriteHeader();
+    }
+    indexFile_->CopyToFile(FileName(tableext::IndexBackup));
+}
+
+void TDataTable::RestoreIndexFile(bool restore, bool deleteBackup) {
+    const std::string backup = FileName(tableext::IndexBackup);
+    if (restore) {
+        indexFile_->DropTemporaryIndexes();
+        indexFile_->ClearPages(false);
+        indexFile_->CopyFromFile(backup);
+        indexFile_->ReadHeader();
+        dataFile_->SetReuseDeletedRecords(!indexFile_->NoPrimaryFields());
+        ++discards_;
+    }
+    if (deleteBackup) {
+        const int rc = FileList().DeleteFile(backup, inMemory_);
+        if (rc < 0)
+            RaiseEngineError(static_cast<std::uint16_t>(-rc),
+                             ErrorContext{.database = directory_.Path(), .table = backup});
+    }
 }
 
 void TDataTable::ValidateHeaders() {

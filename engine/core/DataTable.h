@@ -86,6 +86,12 @@ public:
     // A new name without a folder stays in the table's folder; with toBackup
     // the files get the backup extensions.
     void RenameTableFiles(const std::string& newName, bool toBackup);
+    // Copies the index file, with its buffered changes written first, to its
+    // ".IBK" backup (replacing an older one).
+    void BackupIndexFile();
+    // With restore, copies the backup back over the index file and drops what
+    // was cached of it; with deleteBackup, removes the backup afterwards.
+    void RestoreIndexFile(bool restore, bool deleteBackup);
     // The open-time header checks of the data and index files (a repair opens
     // without them).
     void ValidateHeaders();

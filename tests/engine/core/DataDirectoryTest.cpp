@@ -363,5 +363,24 @@ TEST_F(DirectoryTest, AReadOnlyTableTakesNoLocks) {
     for (const char* f : {"Images.DAT", "Images.IDX"}) ::chmod((dir / f).c_str(), 0644);
 }
 
+TEST_F(DirectoryTest, AnIndexBackupPutsTheIndexBackAsItWas) {
+    Create("Images");
+    TDataTable* table = Open("Images", true);
+    TableDriver driver(*table);
+    for (int i = 0; i < 50; ++i) driver.Append("before" + std::to_string(i), i);
+    table->BackupIndexFile();  // writes the exclusive table's index first
+    EXPECT_TRUE(OnDisk("Images.IBK"));
+    for (int i = 0; i < 50; ++i) driver.Append("after" + std::to_string(i), i);
+    EXPECT_EQ(driver.Keys(kPrimarySlot).size(), 100u);
+    const TChangeCounters before = table->ChangeCounters();
+
+    table->RestoreIndexFile(true, true);
+    EXPECT_FALSE(OnDisk("Images.IBK"));
+    EXPECT_NE(table->ChangeCounters(), before);
+    const auto keys = driver.Keys(kPrimarySlot);
+    ASSERT_EQ(keys.size(), 50u);
+    for (const auto& [key, number] : keys) EXPECT_EQ(driver.Read(number).name.substr(0, 6), "before");
+}
+
 }  // namespace
 }  // namespace pixhold::engine::coretest
