@@ -15,8 +15,8 @@
 namespace pixhold::engine {
 namespace {
 
-using test::FakeOwner;
-using test::Field;
+using test::datafile::FakeOwner;
+using test::datafile::Field;
 
 // A zero-filled block with the bytes given as "offset: hex hex ..." lines
 // (offset in decimal); text in quotes stands for its ASCII bytes.
@@ -80,7 +80,7 @@ double LocalDaysNow() {
 
 TEST(DataFileFormat, SmallTableHeaderAndDescriptorsMatchTheLayoutByteForByte) {
     FakeOwner owner;
-    auto file = test::CreateDataFile(owner, test::MemoryName("layout"), true, SmallTable(), SmallParams());
+    auto file = test::datafile::CreateDataFile(owner, test::datafile::MemoryName("layout"), true, SmallTable(), SmallParams());
 
     const auto header = Fixture(127, {
         "0: 01 00 00 00",        // change counter: one header write
@@ -137,7 +137,7 @@ TEST(DataFileFormat, SmallTableHeaderAndDescriptorsMatchTheLayoutByteForByte) {
     const std::uint8_t yes[2] = {5, 0};
     file->PutField(*record, 3, yes, 2);
     file->ReleaseRecord(record);
-    test::WriteAll(*file);
+    test::datafile::WriteAll(*file);
     const auto recordBytes = Fixture(33, {"0: 00 01 00 00 00 01 00 00 00", "9: 01 \"BOB\"", "21: 01 01 00"});
     EXPECT_EQ(FileBytes(*file, 127 + 4 * 768, 64), recordBytes);
     file->CloseFile();

@@ -22,9 +22,9 @@ namespace pixhold::engine {
 namespace {
 
 using test::CodeOf;
-using test::FakeCursor;
-using test::FakeOwner;
-using test::Field;
+using test::datafile::FakeCursor;
+using test::datafile::FakeOwner;
+using test::datafile::Field;
 
 std::vector<std::uint8_t> I32(std::int32_t v) {
     std::vector<std::uint8_t> b(4);
@@ -68,7 +68,7 @@ protected:
     }
 
     TDataFile& Create(const std::vector<FieldDescriptor>& fields, const DataFileParams& params = {}) {
-        files_.push_back(test::CreateDataFile(owner, test::MemoryName("records"), true, fields, params));
+        files_.push_back(test::datafile::CreateDataFile(owner, test::datafile::MemoryName("records"), true, fields, params));
         return *files_.back();
     }
     // A second opening of the same file, as another table object would have.
@@ -80,7 +80,7 @@ protected:
         return *files_.back();
     }
     void Reopen(TDataFile& file) {
-        test::WriteAll(file);
+        test::datafile::WriteAll(file);
         file.CloseFile();
         file.OpenFile();
         file.ValidateHeader();
@@ -127,7 +127,7 @@ TEST_F(DataFileRecords, EveryTypeComesBackAfterCloseAndReopenOfAPhysicalFile) {
     std::map<std::uint32_t, std::map<std::uint16_t, std::vector<std::uint8_t>>> expected;
     std::map<std::uint32_t, std::uint32_t> ids;
     {
-        auto file = test::CreateDataFile(owner, name, false, fields);
+        auto file = test::datafile::CreateDataFile(owner, name, false, fields);
         for (int i = 0; i < 40; ++i) {
             TRecord* r = file->AllocateRecord(&cursor);
             auto& values = expected[r->RecordNumber()];
@@ -145,7 +145,7 @@ TEST_F(DataFileRecords, EveryTypeComesBackAfterCloseAndReopenOfAPhysicalFile) {
             }
             file->ReleaseRecord(r);
         }
-        test::WriteAll(*file);
+        test::datafile::WriteAll(*file);
         file->CloseFile();
     }
     TDataFile file(owner);
@@ -357,7 +357,7 @@ TEST_F(DataFileRecords, OpeningChecksFormatMarkAndFieldCountAndClosesOnFailure) 
 TEST_F(DataFileRecords, RecordNumberZeroOrPastTheFileIsAnError) {
     TDataFile& file = Create(IntAndText());
     Append(file, 1, "a");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     EXPECT_EQ(CodeOf([&] { file.GetRecord(&cursor, 0); }), err::RecordBuffersCorrupt);
     EXPECT_EQ(CodeOf([&] { file.GetRecord(&cursor, 5); }), err::ReadError);
 }
@@ -367,7 +367,7 @@ TEST_F(DataFileRecords, EmptyFileDropsEveryRecordAndStartsTheCountersAgain) {
     TDataFile& file = Create(IntAndText());
     for (int i = 0; i < 5; ++i) Append(file, i, "x");
     Free(file, 2);
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     const std::int32_t counter = file.Header().changeCounter;
     const std::uint64_t flushes = Count(FileOp::Flush);
     file.EmptyFile();
@@ -392,7 +392,7 @@ TEST_F(DataFileRecords, HeaderChangesAreSeenThroughTheChangeCounter) {
     TDataFile& theirs = OpenAgain(mine);
     EXPECT_FALSE(theirs.HeaderChanged());
     Append(mine, 1, "a");
-    test::WriteAll(mine);
+    test::datafile::WriteAll(mine);
     EXPECT_TRUE(theirs.HeaderChanged());
     EXPECT_EQ(theirs.PhysicalRecordCount(), 1u);
     EXPECT_FALSE(theirs.HeaderChanged());
@@ -478,7 +478,7 @@ TEST_F(DataFileRecords, TableAndRecordLockRegions) {
 TEST_F(DataFileRecords, ReadAheadFillsTheCacheInOneTransferForwardAndBackward) {
     TDataFile& file = Create(IntAndText());
     for (int i = 1; i <= 100; ++i) Append(file, i, "r");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     ASSERT_EQ(file.ReadAheadCount(), 8192u / 36u);
     ASSERT_EQ(file.CacheCapacity(), 16384u / 36u);
 
@@ -521,7 +521,7 @@ TEST_F(DataFileRecords, ReadAheadFillsTheCacheInOneTransferForwardAndBackward) {
 TEST_F(DataFileRecords, AMissAsksTheCursorForChangesUnlessDetectionIsStrict) {
     TDataFile& file = Create(IntAndText());
     for (int i = 1; i <= 3; ++i) Append(file, i, "r");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     file.ClearRecordCache();
     cursor.changedOnce = true;
     EXPECT_EQ(file.GetRecord(&cursor, 2), nullptr) << "the caller starts again";
@@ -542,7 +542,7 @@ TEST_F(DataFileRecords, AMissAsksTheCursorForChangesUnlessDetectionIsStrict) {
 TEST_F(DataFileRecords, FlushWritesEachRunOfConsecutiveRecordsWithOneWrite) {
     TDataFile& file = Create(IntAndText());
     for (int i = 1; i <= 10; ++i) Append(file, i, "r");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     EXPECT_FALSE(file.FlushRecords());
     for (std::uint32_t n : {2u, 3u, 4u, 7u, 8u, 10u}) {
         TRecord* r = file.GetRecord(&cursor, n);
@@ -581,7 +581,7 @@ TEST_F(DataFileRecords, AFailedWriteKeepsTheRecordsModifiedForTheNextFlush) {
 TEST_F(DataFileRecords, AFailedReadLeavesNothingPinnedOrHalfCached) {
     TDataFile& file = Create(IntAndText());
     for (int i = 1; i <= 5; ++i) Append(file, i, "r");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     file.ClearRecordCache();
     plan_->FailNth(FileOp::Read, Count(FileOp::Read) + 1);
     EXPECT_EQ(CodeOf([&] { file.GetRecord(&cursor, 3, true); }), err::ReadError);
@@ -613,7 +613,7 @@ TEST_F(DataFileRecords, DuringATransactionModifiedRecordsStayInMemoryAndTheCache
 TEST_F(DataFileRecords, AShortReadIsAcceptedOnlyWhileAppendedRecordsMayBeCachedOnly) {
     TDataFile& file = Create(IntAndText());
     for (int i = 1; i <= 5; ++i) Append(file, i, "d");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     owner.transactionLock = true;
     for (int i = 6; i <= 8; ++i) Append(file, i, "c");  // in the cache only
     // Drop the clean records so that record 2 must be read, with 6 to 8 beyond the file's end.
@@ -646,7 +646,7 @@ TEST_F(DataFileRecords, AShortReadIsAcceptedOnlyWhileAppendedRecordsMayBeCachedO
 TEST_F(DataFileRecords, AShortReadOverCachedAppendsIsAcceptedOutsideATransactionToo) {
     TDataFile& file = Create(IntAndText());
     for (int i = 1; i <= 5; ++i) Append(file, i, "d");
-    test::WriteAll(file);
+    test::datafile::WriteAll(file);
     owner.writtenTo = false;
     for (int i = 6; i <= 8; ++i) Append(file, i, "c");  // not yet written
     TRecord* r = file.GetRecord(&cursor, 6);
@@ -759,7 +759,7 @@ TEST_F(DataFileRecords, EncryptedTableRoundTripWithPlainHeaderParts) {
         TRecord* r = f->GetRecord(&cursor, 2);
         r->SetRecordID(1);
         f->ReleaseRecord(r);
-        test::WriteAll(*f);
+        test::datafile::WriteAll(*f);
     }
 
     const std::string header = test::ReadAt(file, 0, 127);

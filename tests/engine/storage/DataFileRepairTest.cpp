@@ -14,9 +14,9 @@ namespace pixhold::engine {
 namespace {
 
 using test::CodeOf;
-using test::FakeCursor;
-using test::FakeOwner;
-using test::Field;
+using test::datafile::FakeCursor;
+using test::datafile::FakeOwner;
+using test::datafile::Field;
 
 // Where descriptor k (from 1) starts in the file.
 std::int64_t Descriptor(int k) { return 127 + (k - 1) * 768; }
@@ -141,9 +141,9 @@ protected:
 TEST_P(DataFileRepair, VerifyReportsRepairMendsAndTheHeaderThenValidates) {
     const DamageCase c = Cases()[GetParam()];
     SCOPED_TRACE(c.title);
-    auto file = test::CreateDataFile(owner, test::MemoryName("repair"), true, Table());
+    auto file = test::datafile::CreateDataFile(owner, test::datafile::MemoryName("repair"), true, Table());
     for (int i = 0; i < c.records; ++i) file->ReleaseRecord(file->AllocateRecord(nullptr));
-    test::WriteAll(*file);
+    test::datafile::WriteAll(*file);
     c.damage(*file);
     file->CloseFile();
     file->OpenFile();
@@ -156,7 +156,7 @@ TEST_P(DataFileRepair, VerifyReportsRepairMendsAndTheHeaderThenValidates) {
     EXPECT_EQ(verify.messages, c.verify);
     EXPECT_FALSE(file->HeaderIsChanged());
     EXPECT_FALSE(file->DescriptorsChanged());
-    test::WriteAll(*file);
+    test::datafile::WriteAll(*file);
     EXPECT_EQ(test::ReadAt(*file, 0, 1 << 16), before) << "verifying changes nothing";
 
     FakeCursor repair;
@@ -166,7 +166,7 @@ TEST_P(DataFileRepair, VerifyReportsRepairMendsAndTheHeaderThenValidates) {
     EXPECT_TRUE(file->DescriptorsChanged());
     EXPECT_EQ(file->Header().firstFree, 0u);
     EXPECT_EQ(file->Header().formatMark, 5);
-    test::WriteAll(*file);
+    test::datafile::WriteAll(*file);
     file->CloseFile();
     file->OpenFile();
     if (c.mendable) {
@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(DamagedHeaders, DataFileRepair, ::testing::Range<std::s
 
 TEST(DataFileRepairNames, MendedNamesFollowTheRules) {
     FakeOwner owner;
-    auto file = test::CreateDataFile(owner, test::MemoryName("names"), true, Table());
+    auto file = test::datafile::CreateDataFile(owner, test::datafile::MemoryName("names"), true, Table());
     test::WriteAt(*file, Descriptor(2) + 2, Byte(0));                                 // blank
     test::WriteAt(*file, Descriptor(3) + 2, Stored("1" + std::string(29, 'x')));      // bad first character
     test::WriteAt(*file, Descriptor(4) + 2, Stored("id"));                            // duplicate of ID
@@ -205,7 +205,7 @@ TEST(DataFileRepairNames, MendedNamesFollowTheRules) {
     EXPECT_EQ(file->GetFieldDescriptor(2).name, "Repaired_Fld2");
     EXPECT_EQ(file->GetFieldDescriptor(3).name, "_1" + std::string(28, 'x'));
     EXPECT_EQ(file->GetFieldDescriptor(4).name, "_4id") << "a mended name must itself be valid";
-    test::WriteAll(*file);
+    test::datafile::WriteAll(*file);
     file->CloseFile();
     file->OpenFile();
     EXPECT_EQ(CodeOf([&] { file->ValidateHeader(); }), 0);
@@ -215,12 +215,12 @@ TEST(DataFileRepairNames, MendedNamesFollowTheRules) {
 
 TEST(DataFileRepairNames, ASoundHeaderHasNoFindingsButRepairStillClearsTheFreeChain) {
     FakeOwner owner;
-    auto file = test::CreateDataFile(owner, test::MemoryName("sound"), true, Table());
+    auto file = test::datafile::CreateDataFile(owner, test::datafile::MemoryName("sound"), true, Table());
     for (int i = 0; i < 3; ++i) file->ReleaseRecord(file->AllocateRecord(nullptr));
     TRecord* r = file->GetRecord(nullptr, 2);
     file->FreeRecord(r);
     file->ReleaseRecord(r);
-    test::WriteAll(*file);
+    test::datafile::WriteAll(*file);
     file->ValidateHeader();
     FakeCursor cursor;
     EXPECT_TRUE(file->RepairHeader(cursor, true));
@@ -236,12 +236,12 @@ TEST(DataFileRepairNames, ValidateRejectsUnknownLocalesAndDuplicateNumbers) {
     FakeOwner owner;
     DataFileParams params;
     params.languageID = 0x1234;
-    auto file = test::CreateDataFile(owner, test::MemoryName("locale"), true, Table(), params);
+    auto file = test::datafile::CreateDataFile(owner, test::datafile::MemoryName("locale"), true, Table(), params);
     EXPECT_EQ(CodeOf([&] { file->ValidateHeader(); }), err::LanguageNotAvailable);
     // Case conversion needs the locale too.
     auto upper = Field("U", fieldtype::String, 4);
     upper.characterCase = charcase::Upper;
-    auto other = test::CreateDataFile(owner, test::MemoryName("locale"), true, {upper}, params);
+    auto other = test::datafile::CreateDataFile(owner, test::datafile::MemoryName("locale"), true, {upper}, params);
     TRecord* r = other->AllocateRecord(nullptr);
     const std::string text = "ab";
     EXPECT_EQ(CodeOf([&] { other->PutField(*r, 1, reinterpret_cast<const std::uint8_t*>(text.data()), 2); }),

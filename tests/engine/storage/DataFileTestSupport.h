@@ -9,7 +9,7 @@
 #include "FileTestHelpers.h"
 #include "TableContext.h"
 
-namespace pixhold::engine::test {
+namespace pixhold::engine::test::datafile {
 
 // The owning table as the data file sees it, with settings a test can change.
 class FakeOwner : public TTableOwner {
@@ -93,4 +93,4 @@ inline void WriteAll(TDataFile& file) {
 
 inline std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-}  // namespace pixhold::engine::test
+}  // namespace pixhold::engine::test::datafile
