@@ -16,9 +16,9 @@ class TDataTable;
 // per table name and in-memory flag among all the cursors of the session that
 // use the folder, and runs the directory-wide transaction.
 //
-// Operations that the spec of a cursor reports as codes return 0 or a negated
-// engine error code (the caller raises it with the table name); everything
-// else fails by raising ECofferEngineError.
+// The table operations return 0 or a negated engine error code for a table
+// conflict (the caller raises it with the table name); every other failure is
+// raised as ECofferEngineError.
 class TDataDirectory {
 public:
     TDataDirectory(TDataSession& session, std::string path);
