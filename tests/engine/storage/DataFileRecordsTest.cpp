@@ -591,6 +591,36 @@ TEST_F(DataFileRecords, AFailedReadLeavesNothingPinnedOrHalfCached) {
     file.ReleaseRecord(r);
 }
 
+TEST_F(DataFileRecords, AFailedHeaderWriteStaysMarkedAndAFailedOpenClosesTheFile) {
+    TDataFile& file = Create(IntAndText());
+    Append(file, 1, "a");
+    file.FlushRecords();
+    plan_->FailNth(FileOp::Write, Count(FileOp::Write) + 1);
+    EXPECT_EQ(CodeOf([&] { file.WriteHeader(); }), err::WriteError);
+    EXPECT_TRUE(file.HeaderIsChanged());
+    EXPECT_TRUE(file.WriteHeader());
+    Reopen(file);
+    EXPECT_EQ(file.PhysicalRecordCount(), 1u);
+
+    // The descriptors cannot be read: the open fails and leaves the file closed.
+    file.CloseFile();
+    plan_->FailNth(FileOp::Read, Count(FileOp::Read) + 2);
+    EXPECT_EQ(CodeOf([&] { file.OpenFile(); }), err::ReadError);
+    EXPECT_FALSE(file.IsOpen());
+    file.OpenFile();
+    EXPECT_EQ(file.FieldCount(), 2);
+
+    // A file shorter than its header.
+    {
+        FileAccessGuard guard(file);
+        file.SeekFile(SeekOrigin::Begin, 50);
+        file.WriteBuffer(nullptr, 0);
+    }
+    file.CloseFile();
+    EXPECT_EQ(CodeOf([&] { file.OpenFile(); }), err::ReadError);
+    EXPECT_FALSE(file.IsOpen());
+}
+
 TEST_F(DataFileRecords, DuringATransactionModifiedRecordsStayInMemoryAndTheCacheGrowsBy64) {
     owner.cacheBytes = 36 * 8;
     TDataFile& file = Create(IntAndText());
