@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <memory>
 #include <string>
 
@@ -200,6 +201,65 @@ TEST_F(Transactions, FreeingTheDirectoryRollsBack) {
     TDataTable* imagesB = OpenB("Images");
     EXPECT_NO_THROW(imagesB->BeginWrite());
     imagesB->EndWrite();
+}
+
+// Random changes inside and outside transactions that end in commits and
+// rollbacks, checked against a model of the committed records, against what
+// a second user reads, and against the bytes of the files.
+TEST_F(Transactions, RandomTransactionsFollowTheModel) {
+    TDataTable* imagesB = OpenB("Images");
+    TableDriver driver(*images);
+    TableDriver observer(*imagesB);
+    std::mt19937 random(4711);
+    std::map<std::string, std::int32_t> committed;
+    for (int i = 1; i <= 5; ++i) committed["old" + std::to_string(i)] = i;
+    std::map<std::string, std::int32_t> current = committed;
+    std::map<std::string, std::string> atStart;
+    int nextName = 0;
+    auto numberOf = [&](const std::string& name) { return driver.Check().active.at(name).number; };
+    for (int step = 0; step < 120; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const int op = static_cast<int>(random() % 10);
+        if (op < 4 || current.empty()) {
+            const int count = 1 + static_cast<int>(random() % 12);
+            for (int k = 0; k < count; ++k) {
+                const std::string name = "n" + std::to_string(nextName++);
+                const auto num = static_cast<std::int32_t>(random() % 1000);
+                driver.Append(name, num, random() % 2 ? std::string(1 + random() % 2000, 'b') : std::string{});
+                current[name] = num;
+            }
+        } else if (op < 6) {
+            auto it = std::next(current.begin(), static_cast<long>(random() % current.size()));
+            it->second = static_cast<std::int32_t>(random() % 1000);
+            driver.SetNum(numberOf(it->first), it->second);
+        } else if (op < 7) {
+            auto it = std::next(current.begin(), static_cast<long>(random() % current.size()));
+            driver.Delete(numberOf(it->first));
+            current.erase(it);
+        } else if (!dirA->InTransaction()) {
+            committed = current;
+            atStart = Snapshot();
+            dirA->StartTransaction();
+        } else if (op < 9) {
+            dirA->Commit(true, false);
+            committed = current;
+        } else {
+            dirA->Rollback();
+            current = committed;
+            ASSERT_EQ(Snapshot(), atStart);
+        }
+        if (!dirA->InTransaction()) committed = current;
+
+        const TableSummary mine = driver.Check();
+        ASSERT_EQ(mine.problems, "");
+        ASSERT_EQ(mine.active.size(), current.size());
+        for (const auto& [name, num] : current) ASSERT_EQ(mine.active.at(name).num, num) << name;
+        const TableSummary theirs = observer.Check();
+        ASSERT_EQ(theirs.problems, "");
+        ASSERT_EQ(theirs.active.size(), committed.size());
+        for (const auto& [name, num] : committed) ASSERT_EQ(theirs.active.at(name).num, num) << name;
+    }
+    if (dirA->InTransaction()) dirA->Commit(true, false);
 }
 
 }  // namespace
