@@ -203,6 +203,59 @@ TEST_F(Transactions, FreeingTheDirectoryRollsBack) {
     imagesB->EndWrite();
 }
 
+// The names a user reads from the table, or the error the reading raised.
+std::string View(TDataTable& table) {
+    std::string names;
+    const int code = CodeOf([&] {
+        for (const auto& [name, record] : TableDriver(table).Check().active) names += name + ",";
+    });
+    return std::to_string(code) + ":" + names;
+}
+
+TEST(TransactionFaults, AFailedWriteAnywhereInACommitLeavesNoLockAndTheSameViewForEveryone) {
+    ScopedLockRetries quickLocks{LockRetryPolicy{3, 1}};
+    auto run = [](const std::shared_ptr<TFaultPlan>& plan) {
+        TempDir dir;
+        auto sessionA = FastSession(0, 0);
+        auto sessionB = FastSession(0, 0);
+        TDataDirectory* dirA = sessionA->OpenDataDirectory("PH", dir.folder());
+        TDataDirectory* dirB = sessionB->OpenDataDirectory("PH", dir.folder());
+        TDataTable* a = nullptr;
+        EXPECT_EQ(dirA->CreateTable("Images", false, PictureTable(true), a), 0);
+        EXPECT_EQ(dirA->CloseTable(a), 0);
+        EXPECT_EQ(dirA->OpenTable("Images", a, false, false), 0);
+        TDataTable* b = nullptr;
+        EXPECT_EQ(dirB->OpenTable("Images", b, false, false), 0);
+        TableDriver(*a).Append("before", 1, "blob");
+        dirA->StartTransaction();
+        TableDriver driver(*a);
+        for (int i = 0; i < 30; ++i) driver.Append("in" + std::to_string(i), i, std::string(600, 'x'));
+        driver.Delete(1);
+        int code = 0;
+        {
+            ScopedFaultPlan scoped(plan);
+            code = CodeOf([&] { dirA->Commit(true, false); });
+        }
+        EXPECT_FALSE(dirA->InTransaction());
+        EXPECT_FALSE(a->TransactionLockHeld());
+        EXPECT_FALSE(a->WriteLockHeld());
+        EXPECT_NO_THROW(b->BeginWrite());
+        b->EndWrite();
+        EXPECT_EQ(View(*a), View(*b));
+        return code;
+    };
+    auto counting = std::make_shared<TFaultPlan>();
+    ASSERT_EQ(run(counting), 0);
+    const std::uint64_t writes = counting->Count(FileOp::Write);
+    ASSERT_GT(writes, 3u);
+    for (std::uint64_t n = 1; n <= writes; ++n) {
+        SCOPED_TRACE("write " + std::to_string(n));
+        auto plan = std::make_shared<TFaultPlan>();
+        plan->FailNth(FileOp::Write, n);
+        EXPECT_EQ(run(plan), 9218);
+    }
+}
+
 // Random changes inside and outside transactions that end in commits and
 // rollbacks, checked against a model of the committed records, against what
 // a second user reads, and against the bytes of the files.
