@@ -163,6 +163,13 @@ void TIndexTree::DeleteEntry(TPage& page, TIndexPath& path, int level, int p) {
     page.RemoveAt(p);
     page.modified = true;
     if (page.Count() > 0 && p == 1 && level > 0) ReplaceSeparator(path, level, page.Key(1));
+    // In a compressed leaf the next entry now shares its leading bytes with
+    // an earlier key, and may need more room than the removed entry freed
+    // (when that one dropped a long zero tail): the page may have to split.
+    if (page.Overfull()) {
+        Split(page, path, level);
+        return;
+    }
     if (level == 0) {
         ShrinkRoot(page);
         return;

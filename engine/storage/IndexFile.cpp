@@ -432,6 +432,8 @@ bool TIndexFile::FlushPages(bool temporary) {
         buffer.assign(pages * kIndexPageSize, 0);
         for (std::size_t i = 0; i < pages; ++i) {
             std::uint8_t* image = buffer.data() + i * kIndexPageSize;
+            // A page that does not fit its 4096 bytes is never written.
+            if (!dirty[first + i]->freed && dirty[first + i]->Overfull()) Raise(err::IndexPagesCorrupt);
             dirty[first + i]->Encode(image);
             if (Encrypted) ScrambleBuffer(image, kIndexPageSize, kDataSeeds);
         }

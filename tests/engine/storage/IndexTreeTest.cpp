@@ -656,3 +656,70 @@ TEST(IndexTreeCompression, FullCompressionPacksLongPrefixesAndReadsBackTheSameKe
 
 }  // namespace
 }  // namespace pixhold::engine::indextest
+
+namespace pixhold::engine::indextest {
+namespace {
+
+// Removing an entry whose zero tail was dropped makes the next entry share
+// its leading bytes with an earlier key: that entry grows by far more than
+// the removed one freed, and the leaf must split instead of overflowing.
+TEST(IndexTreeCompression, ADeletionThatGrowsACompressedLeafSplitsIt) {
+    IndexOwner owner;
+    owner.cacheBytes = 8u << 20;
+    TIndexFile file(owner);
+    file.Name = MemoryName("grow");
+    file.InMemory = true;
+    file.CreateFile();
+    const auto fields = LaidOut({Field("Name", fieldtype::String, 250), Field("Num", fieldtype::Integer)});
+    const int slot = file.AddSecondaryIndex(Index("Ix", {1, 2}, true, 3), fields);
+    const TKeyLayout layout = TKeyLayout::For(file.GetIndexDescriptor(slot), slot, fields);
+    ASSERT_EQ(layout.keyLength, 257);
+    const TKeyComparer comparer(layout, 0);
+    auto key = [](const std::string& name, const std::int32_t* num) {
+        Bytes k(257, 0);
+        k[0] = 1;
+        std::copy(name.begin(), name.end(), k.begin() + 1);
+        if (num != nullptr) {
+            k[252] = 1;
+            keycodec::PutInt32(k.data() + 253, *num);
+        }
+        return k;
+    };
+    const std::int32_t one = 1, zero = 0, seven = 7;
+    std::vector<Bytes> keys = {key("a", &one), key("b", nullptr), key("b", &zero)};
+    for (int i = 0; i < 14; ++i) {
+        std::string name = "c" + std::to_string(10 + i);
+        for (int j = 0; j < 240; ++j) name += static_cast<char>('a' + (i * 7 + j) % 26);
+        keys.push_back(key(name, &seven));
+    }
+    TIndexTree tree(file, slot, comparer);
+    for (std::size_t i = 0; i < keys.size(); ++i) tree.InsertKey(keys[i].data(), static_cast<std::uint32_t>(i + 1));
+    {
+        TPageRef root(file.GetPage(nullptr, slot, file.GetRootPage(slot)));
+        ASSERT_TRUE(root->IsLeaf()) << "all keys should fit one leaf before the deletion";
+        EXPECT_LE(root->bytesUsed, 4083);
+    }
+    ASSERT_TRUE(tree.DeleteKey(keys[1].data()));
+    keys.erase(keys.begin() + 1);
+    TPageRef root(file.GetPage(nullptr, slot, file.GetRootPage(slot)));
+    ASSERT_TRUE(root->IsBranch());
+    EXPECT_EQ(root->Count(), 2);
+    EXPECT_EQ(root->B(1) + root->B(2), keys.size());
+    root.Reset();
+    file.FlushPages(false);
+    file.ClearPages(false);
+    std::vector<Bytes> stored;
+    for (std::uint32_t ordinal = 1; ordinal <= keys.size(); ++ordinal) {
+        TIndexPath path;
+        ASSERT_TRUE(tree.SeekOrdinal(ordinal, path));
+        TPageRef leaf(file.GetPage(nullptr, slot, path.Leaf().page));
+        EXPECT_LE(leaf->bytesUsed, 4083);
+        stored.emplace_back(leaf->Key(path.Leaf().position), leaf->Key(path.Leaf().position) + 257);
+    }
+    EXPECT_EQ(stored, keys);
+    file.CloseFile();
+    file.DeleteFile();
+}
+
+}  // namespace
+}  // namespace pixhold::engine::indextest
