@@ -183,7 +183,7 @@ TEST_P(DataFileRepair, VerifyReportsRepairMendsAndTheHeaderThenValidates) {
     file->DeleteFile();
 }
 
-INSTANTIATE_TEST_SUITE_P(DamagedHeaders, DataFileRepair, ::testing::Range<std::size_t>(0, Cases().size()),
+INSTANTIATE_TEST_SUITE_P(DataFileDamagedHeaders, DataFileRepair, ::testing::Range<std::size_t>(0, Cases().size()),
                          [](const ::testing::TestParamInfo<std::size_t>& param) {
                              std::string name = Cases()[param.param].title;
                              for (char& ch : name) {
