@@ -692,9 +692,14 @@ TEST_F(DataFileRecords, AShortReadOverCachedAppendsIsAcceptedOutsideATransaction
 
 // Random operations against a simple model of the records, with a cache far
 // smaller than the table so that records are evicted, flushed and read back.
-TEST_F(DataFileRecords, RandomOperationsMatchAModelWithASmallCache) {
+class DataFileRandomRecords : public DataFileRecords, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DataFileRandomRecords, RandomOperationsMatchAModelWithASmallCache) {
     owner.cacheBytes = 36 * 8;
-    TDataFile& file = Create(IntAndText());
+    DataFileParams params;
+    params.encrypted = GetParam();
+    params.password = "pw";
+    TDataFile& file = Create(IntAndText(), params);
     struct Model {
         bool deleted = false;
         std::int32_t num = 0;
@@ -770,6 +775,11 @@ TEST_F(DataFileRecords, RandomOperationsMatchAModelWithASmallCache) {
     Reopen(file);
     for (const auto& [n, m] : model) check(n, false, ReadDirection::Forward);
 }
+
+INSTANTIATE_TEST_SUITE_P(DataFile, DataFileRandomRecords, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? "Encrypted" : "Plain";
+                         });
 
 // ---- encrypted tables -------------------------------------------------------
 
