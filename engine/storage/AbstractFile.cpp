@@ -50,6 +50,32 @@ int TAbstractFile::RenameFile(const std::string& newName) {
 
 int TAbstractFile::DeleteFile() { return 0; }
 
+std::int64_t TAbstractFile::ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount) {
+    std::int64_t done = 0;
+    for (std::size_t i = 0; i < pieceCount; ++i) {
+        if (pieces[i].count == 0) continue;
+        const std::int64_t got = Read(handle, pieces[i].data, pieces[i].count);
+        if (got < 0) return done == 0 ? got : done;
+        done += got;
+        if (static_cast<std::size_t>(got) != pieces[i].count) break;
+    }
+    return done;
+}
+
+std::int64_t TAbstractFile::WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces,
+                                        std::size_t pieceCount) {
+    std::int64_t done = 0;
+    for (std::size_t i = 0; i < pieceCount; ++i) {
+        // A write of nothing would set the end of the file.
+        if (pieces[i].count == 0) continue;
+        const std::int64_t put = Write(handle, pieces[i].data, pieces[i].count);
+        if (put < 0) return done == 0 ? put : done;
+        done += put;
+        if (static_cast<std::size_t>(put) != pieces[i].count) break;
+    }
+    return done;
+}
+
 bool TAbstractFile::Flush(std::uint32_t handle) {
     TFileAccess access(*this);
     if (FindHandle(handle) == nullptr) return false;

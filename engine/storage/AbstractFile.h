@@ -47,6 +47,12 @@ public:
     // Bytes transferred, or a negated error.
     virtual std::int64_t Read(std::uint32_t handle, void* buffer, std::size_t count) = 0;
     virtual std::int64_t Write(std::uint32_t handle, const void* buffer, std::size_t count) = 0;
+    // The pieces one after the other as if they were one buffer: bytes
+    // transferred, or a negated error. This default moves them piece by piece
+    // (skipping empty ones); physical files move many pieces per system call.
+    virtual std::int64_t ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount);
+    virtual std::int64_t WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces,
+                                     std::size_t pieceCount);
     virtual bool Flush(std::uint32_t handle);
     // The new position, or a negated error (the position is then unchanged).
     virtual std::int64_t Seek(std::uint32_t handle, SeekOrigin origin, std::int64_t offset);

@@ -105,6 +105,25 @@ void TFileHandler::WriteBuffer(const void* buffer, std::size_t count) {
     if (put < 0 || static_cast<std::size_t>(put) != count) RaiseTableError(err::WriteError, Name);
 }
 
+std::size_t TFileHandler::ReadPieces(const TBufferPiece* pieces, std::size_t pieceCount, bool allowShort) {
+    if (file_ == nullptr) RaiseTableError(err::ReadError, Name);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < pieceCount; ++i) count += pieces[i].count;
+    if (count == 0) return 0;
+    const std::int64_t got = file_->ReadPieces(handle_, pieces, pieceCount);
+    if (got < 0 || (static_cast<std::size_t>(got) != count && !allowShort)) RaiseTableError(err::ReadError, Name);
+    return static_cast<std::size_t>(got);
+}
+
+void TFileHandler::WritePieces(const TConstBufferPiece* pieces, std::size_t pieceCount) {
+    if (file_ == nullptr) RaiseTableError(err::WriteError, Name);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < pieceCount; ++i) count += pieces[i].count;
+    if (count == 0) return;
+    const std::int64_t put = file_->WritePieces(handle_, pieces, pieceCount);
+    if (put < 0 || static_cast<std::size_t>(put) != count) RaiseTableError(err::WriteError, Name);
+}
+
 void TFileHandler::FlushFile() {
     if (file_ == nullptr || !file_->Flush(handle_)) RaiseTableError(err::WriteError, Name);
 }

@@ -11,6 +11,17 @@ class TAbstractFile;
 // Seek origins.
 enum class SeekOrigin : int { Begin = 0, Current = 1, End = 2 };
 
+// One piece of a transfer whose bytes lie in several places in memory but one
+// after the other in the file (scatter reads, gather writes).
+struct TBufferPiece {
+    void* data;
+    std::size_t count;
+};
+struct TConstBufferPiece {
+    const void* data;
+    std::size_t count;
+};
+
 // The base of the three table files (data, index, BLOB). It holds one logical
 // handle on a file shared process-wide through the file list. Every error is
 // raised as an engine error with the file's full name as the table name.
@@ -38,6 +49,11 @@ public:
     // file at the current position.
     virtual void WriteBuffer(const void* buffer, std::size_t count);
     virtual void FlushFile();
+    // As ReadBuffer and WriteBuffer for one transfer made of pieces, the count
+    // being the sum of their counts. Pieces of no bytes are skipped; a write of
+    // nothing in all does nothing (it does not truncate).
+    std::size_t ReadPieces(const TBufferPiece* pieces, std::size_t pieceCount, bool allowShort = false);
+    void WritePieces(const TConstBufferPiece* pieces, std::size_t pieceCount);
 
     // The new position; 0 when no file is held, a negated engine code (and the
     // position unchanged) when the seek fails, e.g. before the start.

@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <limits>
+#include <vector>
 
 #include "EngineError.h"
 #include "FaultPlan.h"
@@ -214,6 +218,82 @@ std::int64_t TPhysicalFile::Write(std::uint32_t handle, const void* buffer, std:
         position_ += n;
     }
     return static_cast<std::int64_t>(done);
+}
+
+namespace {
+
+// Moves up to `limit` bytes of the pieces at `position` with preadv or pwritev,
+// IOV_MAX pieces per call, going on after partial transfers. Bytes moved, or
+// a negated error when nothing could be moved.
+template <typename Piece, typename Call>
+std::int64_t TransferPieces(const Piece* pieces, std::size_t pieceCount, std::size_t limit,
+                            std::int64_t& position, Call call) {
+    std::vector<iovec> batch;
+    batch.reserve(std::min<std::size_t>(pieceCount, IOV_MAX));
+    std::size_t done = 0;
+    std::size_t piece = 0;
+    std::size_t skip = 0;  // bytes of pieces[piece] already moved
+    while (piece < pieceCount && done < limit) {
+        batch.clear();
+        std::size_t planned = 0;
+        for (std::size_t k = piece; k < pieceCount && batch.size() < IOV_MAX && done + planned < limit; ++k) {
+            const std::size_t offset = k == piece ? skip : 0;
+            const std::size_t length = std::min(pieces[k].count - offset, limit - done - planned);
+            if (length == 0) continue;
+            auto* base = static_cast<unsigned char*>(const_cast<void*>(static_cast<const void*>(pieces[k].data)));
+            batch.push_back({base + offset, length});
+            planned += length;
+        }
+        if (planned == 0) break;
+        const ssize_t n = call(batch.data(), static_cast<int>(batch.size()), static_cast<off_t>(position));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0) return NegatedOsError();
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+        position += n;
+        for (std::size_t left = static_cast<std::size_t>(n); left > 0 && piece < pieceCount;) {
+            const std::size_t available = pieces[piece].count - skip;
+            if (left >= available) {
+                left -= available;
+                ++piece;
+                skip = 0;
+            } else {
+                skip += left;
+                left = 0;
+            }
+        }
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+}  // namespace
+
+std::int64_t TPhysicalFile::ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount) {
+    TFileAccess access(*this);
+    if (fd_ < 0 || FindHandle(handle) == nullptr) return Neg(err::InvalidFileHandle);
+    if (auto plan = ActiveFaultPlan(); plan && !plan->OnRead()) return Neg(err::UnknownOsError);
+    return TransferPieces(pieces, pieceCount, std::numeric_limits<std::size_t>::max(), position_,
+                          [this](const iovec* v, int n, off_t at) { return ::preadv(fd_, v, n, at); });
+}
+
+std::int64_t TPhysicalFile::WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces,
+                                        std::size_t pieceCount) {
+    TFileAccess access(*this);
+    if (fd_ < 0 || FindHandle(handle) == nullptr) return Neg(err::InvalidFileHandle);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < pieceCount; ++i) count += pieces[i].count;
+    if (count == 0) return 0;
+    std::size_t allowed = count;
+    if (auto plan = ActiveFaultPlan()) {
+        const std::int64_t n = plan->OnWrite(count);
+        if (n < 0) return Neg(err::UnknownOsError);
+        allowed = static_cast<std::size_t>(n);
+    }
+    return TransferPieces(pieces, pieceCount, allowed, position_,
+                          [this](const iovec* v, int n, off_t at) { return ::pwritev(fd_, v, n, at); });
 }
 
 bool TPhysicalFile::Flush(std::uint32_t handle) {

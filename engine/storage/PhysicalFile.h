@@ -32,6 +32,8 @@ public:
     int DeleteFile() override;
     std::int64_t Read(std::uint32_t handle, void* buffer, std::size_t count) override;
     std::int64_t Write(std::uint32_t handle, const void* buffer, std::size_t count) override;
+    std::int64_t ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount) override;
+    std::int64_t WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces, std::size_t pieceCount) override;
     bool Flush(std::uint32_t handle) override;
     std::int64_t Seek(std::uint32_t handle, SeekOrigin origin, std::int64_t offset) override;
     bool LockRegion(std::int64_t offset, std::int64_t length) override;
