@@ -1,15 +1,20 @@
 // Whole values: reading, writing and freeing the block chain of one value.
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "BlobFile.h"
 #include "BlockRunReader.h"
+#include "Cipher.h"
 #include "EngineError.h"
 
 namespace pixhold::engine {
 
 namespace {
+
+// The unused end of a value's last block.
+const std::array<std::uint8_t, blobfile::kMaxBlockSize> kZeros{};
 
 std::uint32_t BlocksFor(std::uint64_t bytes, std::uint32_t dataSize) {
     return static_cast<std::uint32_t>((bytes + dataSize - 1) / dataSize);
@@ -44,23 +49,95 @@ bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std:
 
     std::uint64_t copied = 0;
     std::uint32_t current = firstBlock;
+    // The block in hand: its header, and its data unless a straight read has
+    // already put the data where it belongs in the value.
+    BlobBlockHeader header = view.header;
+    const std::uint8_t* data = view.data;
+    TBlock* cached = view.cached;
+    // Headers of the last straight read; `straightAt` is the one in hand.
+    std::vector<BlobBlockHeader> straight;
+    std::size_t straightAt = 0;
     for (;;) {
-        if (view.header.owner != owner) Raise(err::RecordChanged);
-        if (view.cached != nullptr && view.cached->Pinned()) Raise(err::BlobBuffersCorrupt);
+        if (header.owner != owner) Raise(err::RecordChanged);
+        if (cached != nullptr && cached->Pinned()) Raise(err::BlobBuffersCorrupt);
         const std::uint64_t want = std::min<std::uint64_t>(dataSize, length - copied);
-        if (view.header.bytesUsed > dataSize) Raise(err::InvalidBlobLength);
-        const std::uint64_t got = std::min<std::uint64_t>(want, view.header.bytesUsed);
-        if (got > 0) std::memcpy(value.data() + copied, view.data, static_cast<std::size_t>(got));
+        if (header.bytesUsed > dataSize) Raise(err::InvalidBlobLength);
+        const std::uint64_t got = std::min<std::uint64_t>(want, header.bytesUsed);
+        if (data != nullptr) {
+            if (got > 0) std::memcpy(value.data() + copied, data, static_cast<std::size_t>(got));
+        } else if (encrypted_) {
+            ScrambleBuffer(value.data() + copied, static_cast<std::size_t>(got), kDataSeeds);
+        }
         copied += got;
-        if (copied == length || view.header.next == 0 || got < want) break;
-        const std::uint32_t next = view.header.next;
+        if (copied == length || header.next == 0 || got < want) break;
+        const std::uint32_t next = header.next;
         if (next > BlockCount()) Raise(err::BlobBuffersCorrupt);
         const std::uint32_t ahead = BlocksFor(length - copied, dataSize);
+
+        if (next == current + 1) {
+            // The chain runs on through consecutive blocks: their data can be
+            // read straight into the value, as long as none of them is cached
+            // (a cached block may hold changes not yet written).
+            if (data == nullptr && straightAt + 1 < straight.size()) {
+                header = straight[++straightAt];
+                cached = nullptr;
+                current = next;
+                continue;
+            }
+            const std::uint32_t count =
+                std::min({ahead, TBlockRunReader::RunBlocks(blockSize_), BlockCount() - next + 1});
+            if (!cache_.AnyInRange(next, next + count - 1)) {
+                if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForChanges()) {
+                    return false;
+                }
+                if (ReadStraight(next, count, value.data() + copied, length - copied, straight) > 0) {
+                    straightAt = 0;
+                    header = straight[0];
+                    data = nullptr;
+                    cached = nullptr;
+                    current = next;
+                    continue;
+                }
+            }
+        }
         if (!reader.Get(next, ahead, DirectionOf(current, next), view)) return false;
+        header = view.header;
+        data = view.data;
+        cached = view.cached;
+        straight.clear();
         current = next;
     }
     if (copied != length) Raise(err::EndOfBlob);
     return true;
+}
+
+std::uint32_t TBlobFile::ReadStraight(std::uint32_t first, std::uint32_t count, std::uint8_t* dest,
+                                      std::uint64_t room, std::vector<BlobBlockHeader>& headers) {
+    const std::size_t dataSize = BlockDataSize();
+    std::uint8_t* headerBytes = straightRun_.Reserve(count * blobfile::kBlockHeaderSize + dataSize);
+    std::uint8_t* dropped = headerBytes + count * blobfile::kBlockHeaderSize;
+    readPieces_.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        readPieces_.push_back({headerBytes + i * blobfile::kBlockHeaderSize, blobfile::kBlockHeaderSize});
+        const std::uint64_t offset = static_cast<std::uint64_t>(i) * dataSize;
+        const std::size_t inValue = offset < room ? static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, room - offset)) : 0;
+        if (inValue > 0) readPieces_.push_back({dest + offset, inValue});
+        if (inValue < dataSize) readPieces_.push_back({dropped, dataSize - inValue});
+    }
+    std::size_t got = 0;
+    {
+        FileAccessGuard access(*this);
+        SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(BlockOffset(first)));
+        got = ReadPieces(readPieces_.data(), readPieces_.size(), true);
+    }
+    const auto blocks = static_cast<std::uint32_t>(got / blockSize_);
+    headers.resize(blocks);
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        std::uint8_t* bytes = headerBytes + i * blobfile::kBlockHeaderSize;
+        if (encrypted_) ScrambleBuffer(bytes, blobfile::kBlockHeaderSize, kDataSeeds);
+        headers[i] = BlobBlockHeader::Decode(bytes);
+    }
+    return blocks;
 }
 
 std::uint32_t TBlobFile::AllocateNumber(TBlockRunReader& reader, std::uint32_t ahead,
@@ -232,6 +309,30 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
         bool needRead = false;
         for (std::size_t k = i; k < j; ++k) {
             if (order[k]->data == nullptr && cache_.Peek(order[k]->number) == nullptr) needRead = true;
+        }
+        if (!needRead && !encrypted_) {
+            // The value's bytes go from where they are: only the block headers
+            // (and cached blocks) are put together here.
+            writePieces_.clear();
+            for (std::size_t k = i; k < j; ++k) {
+                const PlannedBlock& block = *order[k];
+                std::uint8_t* image = buffer + (k - i) * blockSize_;
+                if (TBlock* cached = cache_.Peek(block.number)) {
+                    cached->Header = block.header;
+                    fill(cached->Data(), block);
+                    cached->Store(image, false);
+                    cached->SetModified(false);
+                    writePieces_.push_back({image, blockSize_});
+                    continue;
+                }
+                block.header.Encode(image);
+                writePieces_.push_back({image, blobfile::kBlockHeaderSize});
+                writePieces_.push_back({block.data, block.dataLength});
+                writePieces_.push_back({kZeros.data(), dataSize - block.dataLength});
+            }
+            WriteRunPieces(first, writePieces_);
+            i = j;
+            continue;
         }
         const std::uint32_t got = needRead ? ReadRun(first, count, buffer) : 0;
         for (std::size_t k = i; k < j; ++k) {

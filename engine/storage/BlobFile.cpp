@@ -224,6 +224,15 @@ void TBlobFile::WriteRun(std::uint32_t first, std::uint32_t count, const std::ui
     owner_.MarkWrittenTo();
 }
 
+void TBlobFile::WriteRunPieces(std::uint32_t first, const std::vector<TConstBufferPiece>& pieces) {
+    {
+        FileAccessGuard access(*this);
+        SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(BlockOffset(first)));
+        WritePieces(pieces.data(), pieces.size());
+    }
+    owner_.MarkWrittenTo();
+}
+
 void TBlobFile::ReadBlocks(TCursorContext* /*cursor*/, std::uint32_t blockNumber, std::uint32_t count,
                            ReadDirection direction) {
     const std::uint32_t first =

@@ -124,6 +124,13 @@ private:
     // blocks that were in the file.
     std::uint32_t ReadRun(std::uint32_t first, std::uint32_t count, std::uint8_t* buffer);
     void WriteRun(std::uint32_t first, std::uint32_t count, const std::uint8_t* buffer);
+    // Writes a run of blocks put together from pieces, in one transfer.
+    void WriteRunPieces(std::uint32_t first, const std::vector<TConstBufferPiece>& pieces);
+    // Reads `count` blocks from `first` in one transfer, the data areas straight
+    // into `dest` (block i's at i x data size; bytes beyond `room` are dropped)
+    // and the headers, decoded, into `headers`. The number of whole blocks read.
+    std::uint32_t ReadStraight(std::uint32_t first, std::uint32_t count, std::uint8_t* dest,
+                               std::uint64_t room, std::vector<BlobBlockHeader>& headers);
     bool ShortReadAllowed() const;
     // Writes the blocks (number, header, data) straight to the file in runs,
     // or into the cache while buffers must stay in memory.
@@ -154,6 +161,9 @@ private:
     // writing runs of blocks.
     TRunBuffer readRun_;
     TRunBuffer writeRun_;
+    TRunBuffer straightRun_;
+    std::vector<TBufferPiece> readPieces_;
+    std::vector<TConstBufferPiece> writePieces_;
     TBlockCache cache_;
     TBlockStack spare_;
     std::uint32_t cacheCapacity_ = 0;

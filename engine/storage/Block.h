@@ -86,6 +86,11 @@ public:
     TBlock* Insert(std::unique_ptr<TBlock> block, std::uint32_t number);
     // Takes the block out of the cache.
     std::unique_ptr<TBlock> Remove(TBlock* block);
+    // Whether any block numbered first..last is cached.
+    bool AnyInRange(std::uint32_t first, std::uint32_t last) const {
+        const std::size_t i = LowerBound(first);
+        return i < blocks_.size() && blocks_[i]->number_ <= last;
+    }
     // The least recently used block that is neither modified nor pinned.
     TBlock* LeastRecentlyUsedClean() const;
     void Pin(TBlock* block) { ++block->pins_; }

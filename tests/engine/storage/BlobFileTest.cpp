@@ -277,6 +277,25 @@ TEST_F(BlobFile, AChangeByAnotherUserRestartsTheRead) {
     EXPECT_GE(cursor.checks, 3);
 }
 
+TEST_F(BlobFile, ReadsSeeChangesStillInTheCache) {
+    Create();
+    const std::uint32_t ds = file->BlockDataSize();
+    Bytes value = RandomBytes(200 * ds, 8);
+    const auto ref = Store(value, {}, 1);
+    Reopen();
+    // Block 100 changed in memory only: the read must not take the disk's copy.
+    TBlock* block = file->GetBlock(nullptr, 100);
+    block->Data()[0] ^= 0xff;
+    block->SetModified();
+    file->ReleaseBlock(block);
+    value[99 * ds] ^= 0xff;
+    EXPECT_EQ(Load(ref), value);
+    file->CloseFile();  // without writing anything back
+    file = MakeFile();
+    file->OpenFile();
+    EXPECT_NE(Load(ref), value) << "the change was never written";
+}
+
 // ---- Allocation and the cache ---------------------------------------------
 
 TEST_F(BlobFile, AllocateAndFreeBlocksLastInFirstOut) {
