@@ -32,9 +32,6 @@ public:
             if (!failure_) failure_ = std::current_exception();
         }
     }
-    void Keep(std::exception_ptr failure) {
-        if (!failure_) failure_ = std::move(failure);
-    }
     void Rethrow() const {
         if (failure_) std::rethrow_exception(failure_);
     }
@@ -254,27 +251,18 @@ void TDataDirectory::Commit(bool end, bool forceFlush) {
         throw;
     }
     // 2. Write every table's buffers; a failure does not keep the others from
-    //    being written.
+    //    being written. A table left partly written sees the files as they are
+    //    at its next lock, since its counters no longer match those on disk.
     TStepFailures steps;
-    std::vector<TDataTable*> unwritten;
     for (std::size_t i = tables_.size(); i-- > 0;) {
         TDataTable* table = tables_[i].get();
-        try {
-            table->CommitTableBuffers(end, forceFlush);
-        } catch (...) {
-            unwritten.push_back(table);
-            steps.Keep(std::current_exception());
-        }
+        steps.Run([table, end, forceFlush] { table->CommitTableBuffers(end, forceFlush); });
     }
     // 3. Release the locks, last to first, whatever happened in step 2.
     for (std::size_t i = tables_.size(); i-- > 0;) {
         TDataTable* table = tables_[i].get();
         steps.Run([table, end] { table->EndTableCommit(end); });
     }
-    // A table whose buffers were only partly written no longer knows what is
-    // on disk: it forgets its buffers and reads its headers again, so that it
-    // sees the files as every other user does.
-    for (TDataTable* table : unwritten) steps.Run([table] { table->DiscardBuffers(true, true); });
     // Without end the tables stay in the transaction, and so does the directory.
     if (end) {
         inTransaction_ = false;

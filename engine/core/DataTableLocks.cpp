@@ -26,7 +26,12 @@ void TDataTable::SizeRecordBitmaps() {
 bool TDataTable::LockRecord(std::uint32_t n) {
     if (Locked()) return false;
     if (n == 0) Raise(err::RecordLocked);
-    if (transactionLockHeld_ && osLockedRecords_.Test(n)) return false;
+    if (transactionLockHeld_ && osLockedRecords_.Test(n)) {
+        // Held again after an unlock in this transaction: no longer to be
+        // released at its end.
+        deferredUnlocks_.Clear(n);
+        return false;
+    }
     bool changed = false;
     if (!StrictChangeDetection()) changed = BeginRead();
     unsigned failures = 0;
