@@ -348,9 +348,9 @@ TEST_F(DirectoryTest, AnExclusiveTableTakesNoLocksAndWritesOnlyAtClose) {
     EXPECT_EQ(TableDriver(*Open("Images")).Check().active.size(), 2u);
 }
 
-TEST_F(DirectoryTest, AReadOnlyTableTakesNoLocks) {
+TEST_F(DirectoryTest, ATableWhoseDataFileIsReadOnlyTakesNoLocks) {
     Create("Images");
-    for (const char* f : {"Images.DAT", "Images.IDX"}) ::chmod((dir / f).c_str(), 0444);
+    ::chmod((dir / "Images.DAT").c_str(), 0444);
     TDataTable* table = Open("Images");
     EXPECT_TRUE(table->ReadOnly());
     EXPECT_TRUE(table->ReadOnlyAttribute());
@@ -360,7 +360,7 @@ TEST_F(DirectoryTest, AReadOnlyTableTakesNoLocks) {
     EXPECT_FALSE(table->BeginWrite());
     EXPECT_NO_THROW(table->UnlockRecord(1));
     ASSERT_EQ(directory->CloseTable(table), 0);
-    for (const char* f : {"Images.DAT", "Images.IDX"}) ::chmod((dir / f).c_str(), 0644);
+    ::chmod((dir / "Images.DAT").c_str(), 0644);
 }
 
 TEST_F(DirectoryTest, AnIndexBackupPutsTheIndexBackAsItWas) {
