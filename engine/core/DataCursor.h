@@ -1,0 +1,271 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BTree.h"
+#include "DataFile.h"
+#include "DataTable.h"
+#include "IndexKey.h"
+#include "RecordsBitmap.h"
+#include "TableContext.h"
+
+namespace pixhold::engine {
+
+class TDataDirectory;
+class TDataSession;
+class TDataTable;
+class TDataCursor;
+
+// A filter narrows the records a cursor shows. The filter machinery proper
+// (expressions, how a filter decides) lives above this seam; the cursor only
+// asks an active filter to clear the records it hides.
+class TCursorFilter {
+public:
+    virtual ~TCursorFilter() = default;
+    // Clears from `visible` every record this filter hides.
+    virtual void Narrow(TDataCursor& cursor, TRecordsBitmap& visible) = 0;
+    // The same filter for another cursor of the table (cursor cloning).
+    virtual std::unique_ptr<TCursorFilter> Clone() const = 0;
+};
+
+// Slots of the index a cursor can follow.
+inline constexpr int kNoIndex = 255;
+
+// A bookmark: the key of the current record in the current index, or its
+// physical record number (4 bytes, little-endian) in physical order.
+using TBookmark = std::vector<std::uint8_t>;
+
+// One user's view of a table: it opens the shared table through its data
+// directory, checks the password, and keeps a position in one order of the
+// records (the current index, or physical order). It answers the moves,
+// record numbers, counts, bookmarks, key searches and ranges, and notices
+// changes made by other cursors and processes, finding its place again.
+//
+// Positioning and counting by record number never read records: ordinals come
+// from the subtree counts kept in the index's branch pages, so their cost grows
+// with the height of the tree, not with the table.
+//
+// Reading operations return 0 or one of 8705, 8706, 8709, 8710 rather than
+// raising them; the dataset layer decides what they mean to its user.
+class TDataCursor : public TCursorContext {
+public:
+    using PasswordRequest = std::function<bool(TDataCursor&)>;
+
+    // CreateCursor: registers nothing yet.
+    explicit TDataCursor(TDataDirectory& directory);
+    ~TDataCursor() override;
+    TDataCursor(const TDataCursor&) = delete;
+    TDataCursor& operator=(const TDataCursor&) = delete;
+
+    // ---- settings (before OpenCursor) ----
+    std::string TableName;  // at most 255 characters
+    bool Exclusive = false;
+    // Set by the open when the table can only be read.
+    bool ReadOnly = false;
+    bool InMemory = false;
+    // A result cursor of the query processor starts in physical order.
+    bool ResultCursor = false;
+    // Asked when the table's password is unknown to the session; true means a
+    // password was added and the lookup is to be repeated.
+    PasswordRequest OnPasswordRequest;
+    // Receives the messages of verify and repair runs.
+    std::function<void(const std::string&)> OnMessage;
+
+    TDataDirectory& Directory() const { return directory_; }
+
+    // ---- opening ----
+    void OpenCursor();
+    void CloseCursor();
+    bool IsOpen() const { return table_ != nullptr; }
+    // A new open cursor on the same table, index, range, filters and record.
+    std::unique_ptr<TDataCursor> CloneCursor();
+
+    TDataTable& Table() const { return *table_; }
+    const std::vector<FieldDescriptor>& Fields() const { return fields_; }
+    std::uint32_t RecordSize() const { return recordSize_; }
+    bool HasValidityChecks() const { return hasValidityChecks_; }
+    bool HasDefaults() const { return hasDefaults_; }
+    bool HasAutoIncrement() const { return hasAutoInc_; }
+    // "table.field" of each field, at most 100 characters (error messages).
+    const std::vector<std::string>& FieldOrigins() const { return fieldOrigins_; }
+
+    // ---- index ----
+    // Raises 10022 for a name no index of the table has. The primary index has
+    // the empty name.
+    void SetIndexName(const std::string& name);
+    const std::string& IndexName() const { return indexName_; }
+    int CurrentIndex() const { return slot_; }
+    bool PhysicalOrder() const { return physicalOrder_; }
+    // The key layout of the current index (meaningless in physical order).
+    const TKeyLayout& IndexLayout() const { return layout_; }
+    std::uint16_t KeyLength() const { return layout_.keyLength; }
+    // The key of a record image for the current index.
+    std::vector<std::uint8_t> BuildKey(const std::uint8_t* record) const;
+
+    // ---- moving ----
+    void SetToBegin();
+    void SetToEnd();
+    // buffer may be null; it receives RecordSize() bytes.
+    int GetNextRecord(std::uint8_t* buffer);
+    int GetPriorRecord(std::uint8_t* buffer);
+    int GetCurrentRecord(std::uint8_t* buffer);
+    bool AtBottom() const { return pos_.bottom; }
+    bool AtTop() const { return pos_.top; }
+    // The physical number of the record at the position (0 when none).
+    std::uint32_t CurrentRecordNumber() const;
+
+    // ---- record numbers and counts ----
+    std::uint32_t GetRecordCount();
+    std::uint32_t GetRecordNo();
+    bool SetToRecordNo(std::int64_t n);
+
+    // ---- bookmarks ----
+    TBookmark GetBookmark();
+    bool SetToBookmark(const TBookmark& bookmark, bool nearest);
+    int CompareBookmarks(const TBookmark& a, const TBookmark& b) const;
+    // Returns 0, or 8710 when the other cursor's record is not found here.
+    int SetToCursor(TDataCursor& other);
+
+    // ---- keys and ranges ----
+    // `keyOrRecord` is a key of the current index when isKey is set, otherwise
+    // a record image. outRecord may be null.
+    bool FindKey(bool isKey, const std::uint8_t* keyOrRecord, std::uint8_t* outRecord, int fieldCount,
+                 int partialLength, bool nearest);
+    // A null bound is open at its end. Both bounds are inclusive.
+    void SetRange(bool isKey, const std::uint8_t* low, int lowFieldCount, const std::uint8_t* high,
+                  int highFieldCount);
+    void ResetRange();
+    bool RangeActive() const { return rangeActive_; }
+
+    // ---- filters ----
+    // Returns the filter's handle (from 1). A new filter is inactive.
+    int AddFilter(std::unique_ptr<TCursorFilter> filter);
+    void ActivateFilter(int handle);
+    void DeactivateFilter(int handle);
+    void DropFilter(int handle);
+    bool FilterActive() const { return filterActive_; }
+    const TRecordsBitmap& VisibleRecords() const { return visible_; }
+
+    // ---- re-reading ----
+    void Refresh();
+    // Up to `count` of the next records, each RecordSize() bytes, appended to
+    // `out`; returns how many were read.
+    std::uint32_t ReadRecordBlock(std::uint32_t count, std::vector<std::uint8_t>& out);
+
+    // ---- TCursorContext ----
+    void LogMessage(const std::string& text) override;
+    bool CheckForChanges() override;
+    std::uint32_t SuggestedReadAhead(ReadDirection direction) const override;
+
+private:
+    struct Filter {
+        std::unique_ptr<TCursorFilter> filter;
+        bool active = false;
+    };
+    // Where the cursor stands. In index order: the leaf page and position of
+    // the current key (a copy of which is kept), and its ordinal in the whole
+    // index; in physical order: the record number.
+    struct Position {
+        bool bottom = true;
+        bool top = true;
+        std::uint32_t page = 0;
+        int slotPosition = 0;
+        std::uint32_t sequence = 0;
+        std::uint32_t record = 0;
+        std::vector<std::uint8_t> key;
+    };
+    // A page change or a record read found the table changed by someone else:
+    // the operation starts again from the re-found position.
+    struct Restart {};
+
+    [[noreturn]] void Raise(std::uint16_t code, const std::string& index = {}) const;
+    void CheckOpen() const;
+    void LoadDefinitions();
+    void CheckPassword();
+    void SelectSlot(int slot);
+    void ReleaseTable();
+
+    // Runs one reading operation between begin-read and end-read, starting it
+    // again (from the position it began at) when it ran into a change.
+    void Guarded(const std::function<void()>& operation);
+    void EndReadOp();
+    void Resync();
+    void TakeCounters();
+
+    // Index order, all inside a guarded operation. No page is held pinned
+    // across a call that may read the disk: a change found there drops the
+    // caches.
+    TIndexTree Tree();
+    TPageRef Page(std::uint32_t number, int slot = -1);
+    bool HasCounts() const;
+    std::uint32_t KeyCountAll();
+    std::uint32_t FirstLeaf();
+    std::uint32_t OrdinalOfPath(const TIndexPath& path);
+    bool DescendOrdinal(std::uint32_t ordinal, TIndexPath& path);
+    bool RecordVisible(std::uint32_t record) const;
+    void StandAtOrdinal(std::uint32_t ordinal);
+    bool Step(bool forward);
+    bool StepVisible(bool forward);
+    bool GoFirst();
+    bool GoLast();
+    void SetNothing();
+    void MoveToBegin();
+    void MoveToEnd();
+    void MoveBy(bool forward);
+    std::uint32_t CountBelow(const std::uint8_t* key, bool inclusive);
+    void ComputeRangePositions();
+    void RebuildVisible();
+    void ReturnTo(const Position& saved);
+    // Stands on the first visible key at or above `key` inside the range;
+    // false (top) when there is none.
+    bool StandNearest(const std::uint8_t* key);
+    bool StandPhysical(std::uint32_t record, bool nearest);
+
+    int ReadCurrent(std::uint8_t* buffer);
+    std::uint32_t KeyCountInRange() const;
+    std::vector<std::uint8_t> PaddedBound(bool isKey, const std::uint8_t* bound, int fieldCount, bool high) const;
+    int FieldBytesOf(int fieldCount) const;
+
+    TDataDirectory& directory_;
+    TDataTable* table_ = nullptr;
+    std::vector<FieldDescriptor> fields_;
+    std::vector<std::string> fieldOrigins_;
+    std::uint32_t recordSize_ = 0;
+    bool hasValidityChecks_ = false;
+    bool hasDefaults_ = false;
+    bool hasAutoInc_ = false;
+
+    int slot_ = 0;
+    std::string indexName_;
+    bool physicalOrder_ = false;
+    TKeyLayout layout_;
+    std::unique_ptr<TKeyComparer> comparer_;
+    std::unique_ptr<TKeyBuilder> builder_;
+
+    Position pos_;
+    std::vector<std::uint8_t> record_;
+
+    bool rangeActive_ = false;
+    std::vector<std::uint8_t> rangeLow_;
+    std::vector<std::uint8_t> rangeHigh_;
+    // Ordinals (in the whole index) of the first and last key of the range;
+    // first 1 and last the key count without a range; last < first when empty.
+    std::uint32_t rangeFirst_ = 1;
+    std::uint32_t rangeLast_ = 0;
+
+    std::vector<Filter> filters_;
+    bool filterActive_ = false;
+    TRecordsBitmap visible_;
+    std::uint32_t visibleCount_ = 0;
+
+    TChangeCounters counters_;
+    int readDepth_ = 0;
+    bool readLockTaken_ = false;
+    ReadDirection lastDirection_ = ReadDirection::Forward;
+};
+
+}  // namespace pixhold::engine
