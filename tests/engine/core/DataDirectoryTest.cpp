@@ -382,5 +382,35 @@ TEST_F(DirectoryTest, AnIndexBackupPutsTheIndexBackAsItWas) {
     for (const auto& [key, number] : keys) EXPECT_EQ(driver.Read(number).name.substr(0, 6), "before");
 }
 
+struct FlushCase {
+    bool sessionForces;
+    bool callerForces;
+    bool writeFlushes;
+    bool explicitFlushes;  // FlushOSBuffers afterwards
+};
+
+TEST_F(DirectoryTest, OperatingSystemBuffersAreFlushedWhenTheSessionOrTheCallerAsks) {
+    Create("Images");
+    TDataTable* table = Open("Images");
+    const FlushCase cases[] = {
+        {false, false, false, true}, {false, true, true, true}, {true, false, true, false}, {true, true, true, false}};
+    int i = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(i);
+        session->SetForceBufferFlush(c.sessionForces);
+        ScopedFaultPlan counting(std::make_shared<TFaultPlan>());
+        table->BeginWrite();
+        TRecord* record = table->DataFile().AllocateRecord(nullptr);
+        table->DataFile().ReleaseRecord(record);
+        table->WriteBuffers(false, true, c.callerForces, false, true);
+        table->EndWrite();
+        EXPECT_EQ(counting->Count(FileOp::Flush) > 0, c.writeFlushes);
+        const std::uint64_t afterWrite = counting->Count(FileOp::Flush);
+        table->FlushOSBuffers();
+        EXPECT_EQ(counting->Count(FileOp::Flush) > afterWrite, c.explicitFlushes);
+        ++i;
+    }
+}
+
 }  // namespace
 }  // namespace pixhold::engine::coretest
