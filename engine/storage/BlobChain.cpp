@@ -203,11 +203,12 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
     }
 
-    std::vector<PlannedBlock> plan(needed);
+    std::vector<PlannedBlock> plan;
+    plan.reserve(needed);
     for (std::uint32_t i = 0; i < needed; ++i) {
         const std::size_t offset = static_cast<std::size_t>(i) * dataSize;
         const std::size_t part = std::min<std::size_t>(dataSize, length - offset);
-        PlannedBlock& block = plan[i];
+        PlannedBlock& block = plan.emplace_back();
         block.number = chain[i];
         block.header.previous = i == 0 ? 0 : chain[i - 1];
         block.header.next = i + 1 < needed ? chain[i + 1] : 0;
@@ -295,7 +296,11 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
     // Straight to the file, one transfer per run of consecutive blocks.
     std::vector<const PlannedBlock*> order;
     order.reserve(blocks.size());
-    for (const PlannedBlock& block : blocks) order.push_back(&block);
+    bool keepsData = false;  // some block keeps its data (freeing): runs are read first
+    for (const PlannedBlock& block : blocks) {
+        order.push_back(&block);
+        keepsData = keepsData || block.data == nullptr;
+    }
     auto byNumber = [](const PlannedBlock* a, const PlannedBlock* b) { return a->number < b->number; };
     if (!std::is_sorted(order.begin(), order.end(), byNumber)) std::sort(order.begin(), order.end(), byNumber);
     const std::uint32_t runLimit = TBlockRunReader::RunBlocks(blockSize_);
@@ -306,18 +311,15 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
         const std::uint32_t first = order[i]->number;
         const auto count = static_cast<std::uint32_t>(j - i);
         std::uint8_t* buffer = writeRun_.Reserve(static_cast<std::size_t>(count) * blockSize_);
-        bool needRead = false;
-        for (std::size_t k = i; k < j; ++k) {
-            if (order[k]->data == nullptr && cache_.Peek(order[k]->number) == nullptr) needRead = true;
-        }
-        if (!needRead && !encrypted_) {
+        if (!keepsData && !encrypted_) {
             // The value's bytes go from where they are: only the block headers
             // (and cached blocks) are put together here.
+            const bool anyCached = cache_.AnyInRange(first, order[j - 1]->number);
             writePieces_.clear();
             for (std::size_t k = i; k < j; ++k) {
                 const PlannedBlock& block = *order[k];
                 std::uint8_t* image = buffer + (k - i) * blockSize_;
-                if (TBlock* cached = cache_.Peek(block.number)) {
+                if (TBlock* cached = anyCached ? cache_.Peek(block.number) : nullptr) {
                     cached->Header = block.header;
                     fill(cached->Data(), block);
                     cached->Store(image, false);
@@ -328,11 +330,15 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
                 block.header.Encode(image);
                 writePieces_.push_back({image, blobfile::kBlockHeaderSize});
                 writePieces_.push_back({block.data, block.dataLength});
-                writePieces_.push_back({kZeros.data(), dataSize - block.dataLength});
+                if (block.dataLength < dataSize) writePieces_.push_back({kZeros.data(), dataSize - block.dataLength});
             }
             WriteRunPieces(first, writePieces_);
             i = j;
             continue;
+        }
+        bool needRead = false;
+        for (std::size_t k = i; k < j; ++k) {
+            if (order[k]->data == nullptr && cache_.Peek(order[k]->number) == nullptr) needRead = true;
         }
         const std::uint32_t got = needRead ? ReadRun(first, count, buffer) : 0;
         for (std::size_t k = i; k < j; ++k) {
