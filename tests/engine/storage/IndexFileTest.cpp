@@ -203,8 +203,22 @@ TEST_F(IndexFileFixture, TemporaryIndexesLiveInTheirOwnFileAndNeverReachTheHeade
     EXPECT_EQ(stored.slots[3], IndexDescriptor{});
     EXPECT_EQ(file->SecondaryCount(), 3);
 
+    // A header written by another user keeps this opening's temporary index.
+    {
+        auto other = Make();
+        other->OpenFile();
+        other->AddSecondaryIndex(Index("ByOther", {4}), fields);
+        other->WriteHeader();
+        other->CloseFile();
+    }
+    EXPECT_TRUE(file->HeaderChanged());
+    EXPECT_EQ(file->SecondaryCount(), 4);
+    EXPECT_EQ(file->GetIndexDescriptor(3).name, "ByOther");
+    EXPECT_EQ(file->GetIndexDescriptor(4).name, "Scratch");
+    EXPECT_TRUE(file->IsTemporarySlot(4));
+
     file->DropTemporaryIndexes();
-    EXPECT_EQ(file->SecondaryCount(), 2);
+    EXPECT_EQ(file->SecondaryCount(), 3);
     EXPECT_EQ(file->GetIndexDescriptor(2).name, "StoredToo");
     EXPECT_FALSE(std::filesystem::exists(tempName));
 }
@@ -268,6 +282,32 @@ TEST_F(IndexFileFixture, PageNumbersOutsideTheFileAreErrors) {
     Damage([](IndexFileHeader& h) { h.nextPage = 976561; });
     TPageRef last(file->GetPage(nullptr, 0, 976561));
     EXPECT_EQ(last->Count(), 0);
+}
+
+TEST_F(IndexFileFixture, OpeningRefusesAWrongFormatOrTooManyIndexes) {
+    Create();
+    Damage([](IndexFileHeader& h) { h.secondaryCount = 31; });  // would take slot 31 for a secondary index
+    file->CloseFile();
+    file = Make();
+    EXPECT_EQ(CodeOf([&] { file->OpenFile(); }), err::HeaderCorrupt);
+    EXPECT_FALSE(file->IsOpen());
+    file = Make();
+    {
+        // Through a second handler, since the damaged file no longer opens.
+        TFileHandler raw;
+        raw.Name = Path();
+        raw.OpenFile();
+        const std::uint8_t values[2] = {4, 0};
+        {
+            FileAccessGuard guard(raw);
+            raw.SeekFile(SeekOrigin::Begin, 8);
+            raw.WriteBuffer(values, 1);
+            raw.SeekFile(SeekOrigin::Begin, 13);
+            raw.WriteBuffer(values + 1, 1);
+        }
+        raw.CloseFile();
+    }
+    EXPECT_EQ(CodeOf([&] { file->OpenFile(); }), err::WrongVersion);
 }
 
 TEST_F(IndexFileFixture, PageCachesFlushOrGrowWhenFull) {
