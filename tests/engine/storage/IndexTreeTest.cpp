@@ -723,3 +723,71 @@ TEST(IndexTreeCompression, ADeletionThatGrowsACompressedLeafSplitsIt) {
 
 }  // namespace
 }  // namespace pixhold::engine::indextest
+
+namespace pixhold::engine::indextest {
+namespace {
+
+// The text index: 68-byte keys (3 bytes, a word compared by the collation, 4
+// bytes), full compression, branches without counts.
+TEST(IndexTextTree, WordsComeBackInCollationOrderThroughBranchesWithoutCounts) {
+    IndexOwner owner;
+    owner.cacheBytes = 8u << 20;
+    TIndexFile file(owner);
+    file.Name = MemoryName("text");
+    file.InMemory = true;
+    file.CreateFile();
+    const auto fields = LaidOut({Field("Notes", fieldtype::Blob, 0, fieldsubtype::Memo)});
+    file.SetTextIndex(Index("", {1}), fields);
+    const TKeyLayout layout = TKeyLayout::For(file.GetIndexDescriptor(kTextSlot), kTextSlot, fields);
+    ASSERT_EQ(layout.kind, TKeyLayout::Kind::Text);
+    const TKeyComparer comparer(layout, 0);
+    std::mt19937 random(5);
+    std::vector<Bytes> keys;
+    std::set<Bytes> seen;
+    TIndexTree tree(file, kTextSlot, comparer);
+    while (keys.size() < 3000) {
+        Bytes key(68, 0);
+        key[2] = static_cast<std::uint8_t>(random() % 2);
+        const int length = 1 + static_cast<int>(random() % 12);
+        for (int i = 0; i < length; ++i) {
+            const int c = static_cast<int>(random() % 30);
+            key[3 + i] = static_cast<std::uint8_t>(c < 26 ? 'a' + c : 'A' + c - 26);
+        }
+        keycodec::PutInt32(key.data() + 64, static_cast<std::int32_t>(keys.size() + 1));
+        if (!seen.insert(key).second) continue;
+        tree.InsertKey(key.data(), static_cast<std::uint32_t>(keys.size() + 1));
+        keys.push_back(key);
+    }
+    // Remove a third of them again.
+    std::shuffle(keys.begin(), keys.end(), random);
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(tree.DeleteKey(keys.back().data()));
+        keys.pop_back();
+    }
+    std::sort(keys.begin(), keys.end(),
+              [&](const Bytes& a, const Bytes& b) { return comparer.CompareKeys(a.data(), b.data()) < 0; });
+    file.FlushPages(false);
+    file.ClearPages(false);
+    std::uint32_t number = file.GetRootPage(kTextSlot);
+    int levels = 1;
+    for (;;) {
+        TPageRef page(file.GetPage(nullptr, kTextSlot, number));
+        if (page->IsLeaf()) break;
+        for (int i = 1; i <= page->Count(); ++i) EXPECT_EQ(page->B(i), 0u);
+        number = page->A(1);
+        ++levels;
+    }
+    EXPECT_GE(levels, 2);
+    std::vector<Bytes> stored;
+    while (number != 0) {
+        TPageRef page(file.GetPage(nullptr, kTextSlot, number));
+        for (int i = 1; i <= page->Count(); ++i) stored.emplace_back(page->Key(i), page->Key(i) + 68);
+        number = page->next;
+    }
+    EXPECT_EQ(stored, keys);
+    file.CloseFile();
+    file.DeleteFile();
+}
+
+}  // namespace
+}  // namespace pixhold::engine::indextest
