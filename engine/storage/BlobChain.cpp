@@ -197,10 +197,20 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         chain.push_back(AllocateNumber(reader, needed - static_cast<std::uint32_t>(chain.size()), lastFree));
     }
     // A block met twice means a damaged chain: writing it would lose data.
-    if (!std::is_sorted(chain.begin(), chain.end(), std::less_equal<>())) {
+    const bool ascending = std::is_sorted(chain.begin(), chain.end(), std::less_equal<>());
+    if (!ascending) {
         std::vector<std::uint32_t> sorted = chain;
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
+    }
+
+    if (ascending && !encrypted_ && !BuffersStayInMemory()) {
+        // The common case (a value appended, or rewritten in place): straight
+        // from the value to the file without a plan per block.
+        StoreAscendingChain(chain, owner, data, length);
+        firstBlock = chain.front();
+        if (rest != 0) FreeBlobChain(cursor, rest, true, owner);
+        return;
     }
 
     std::vector<PlannedBlock> plan;
@@ -267,6 +277,53 @@ bool TBlobFile::FreeBlobChain(TCursorContext* /*cursor*/, std::uint32_t& firstBl
     return true;
 }
 
+void TBlobFile::GatherBlock(std::uint32_t number, const BlobBlockHeader& header, const std::uint8_t* data,
+                            std::size_t dataLength, std::uint8_t* image, bool mayBeCached) {
+    const std::size_t dataSize = BlockDataSize();
+    if (TBlock* cached = mayBeCached ? cache_.Peek(number) : nullptr) {
+        // The cached copy follows what is written now.
+        cached->Header = header;
+        std::memcpy(cached->Data(), data, dataLength);
+        std::memset(cached->Data() + dataLength, 0, dataSize - dataLength);
+        cached->Store(image, false);
+        cached->SetModified(false);
+        writePieces_.push_back({image, blockSize_});
+        return;
+    }
+    header.Encode(image);
+    writePieces_.push_back({image, blobfile::kBlockHeaderSize});
+    writePieces_.push_back({data, dataLength});
+    if (dataLength < dataSize) writePieces_.push_back({kZeros.data(), dataSize - dataLength});
+}
+
+void TBlobFile::StoreAscendingChain(const std::vector<std::uint32_t>& chain, std::uint32_t owner,
+                                    const std::uint8_t* data, std::size_t length) {
+    const std::size_t dataSize = BlockDataSize();
+    const std::uint32_t runLimit = TBlockRunReader::RunBlocks(blockSize_);
+    const std::size_t n = chain.size();
+    std::size_t i = 0;
+    while (i < n) {
+        std::size_t j = i + 1;
+        while (j < n && j - i < runLimit && chain[j] == chain[j - 1] + 1) ++j;
+        std::uint8_t* buffer = writeRun_.Reserve((j - i) * blockSize_);
+        const bool anyCached = cache_.AnyInRange(chain[i], chain[j - 1]);
+        writePieces_.clear();
+        for (std::size_t k = i; k < j; ++k) {
+            const std::size_t offset = k * dataSize;
+            const std::size_t part = std::min(dataSize, length - offset);
+            BlobBlockHeader header;
+            header.previous = k == 0 ? 0 : chain[k - 1];
+            header.next = k + 1 < n ? chain[k + 1] : 0;
+            header.bytesUsed = static_cast<std::uint16_t>(part);
+            header.owner = owner;
+            header.totalSize = k == 0 ? static_cast<std::uint32_t>(length) : 0;
+            GatherBlock(chain[k], header, data + offset, part, buffer + (k - i) * blockSize_, anyCached);
+        }
+        WriteRunPieces(chain[i], writePieces_);
+        i = j;
+    }
+}
+
 void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
     const std::size_t dataSize = BlockDataSize();
     auto fill = [dataSize](std::uint8_t* area, const PlannedBlock& block) {
@@ -318,19 +375,8 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
             writePieces_.clear();
             for (std::size_t k = i; k < j; ++k) {
                 const PlannedBlock& block = *order[k];
-                std::uint8_t* image = buffer + (k - i) * blockSize_;
-                if (TBlock* cached = anyCached ? cache_.Peek(block.number) : nullptr) {
-                    cached->Header = block.header;
-                    fill(cached->Data(), block);
-                    cached->Store(image, false);
-                    cached->SetModified(false);
-                    writePieces_.push_back({image, blockSize_});
-                    continue;
-                }
-                block.header.Encode(image);
-                writePieces_.push_back({image, blobfile::kBlockHeaderSize});
-                writePieces_.push_back({block.data, block.dataLength});
-                if (block.dataLength < dataSize) writePieces_.push_back({kZeros.data(), dataSize - block.dataLength});
+                GatherBlock(block.number, block.header, block.data, block.dataLength,
+                            buffer + (k - i) * blockSize_, anyCached);
             }
             WriteRunPieces(first, writePieces_);
             i = j;

@@ -141,6 +141,15 @@ private:
         std::size_t dataLength;
     };
     void StoreBlocks(std::vector<PlannedBlock>& blocks);
+    // A value's chain in ascending block order, written straight from the
+    // value in runs (plain tables, outside a transaction).
+    void StoreAscendingChain(const std::vector<std::uint32_t>& chain, std::uint32_t owner,
+                             const std::uint8_t* data, std::size_t length);
+    // Adds one block of a gather write to writePieces_: its header encoded at
+    // `image` and its data where it is, or, when the block is cached, the
+    // cached block updated and its whole image.
+    void GatherBlock(std::uint32_t number, const BlobBlockHeader& header, const std::uint8_t* data,
+                     std::size_t dataLength, std::uint8_t* image, bool mayBeCached);
     // The number of a block for a value: the head of the free chain (whose next
     // becomes the head) or a new block at the end. `lastFree` tracks the
     // previous block taken from the free chain, for the read direction.
