@@ -176,6 +176,7 @@ void TKeyBuilder::Build(const std::uint8_t* record, std::uint8_t* key) const {
         BuildDeletedKey(record[recordlayout::Status], RecordID(record), key);
         return;
     }
+    if (layout_.kind == TKeyLayout::Kind::Text) return;  // text keys are made word by word, not from a record
     std::size_t at = 0;
     for (const KeyPart& part : layout_.parts) {
         if (at + part.keySize + 1u > layout_.keyLength) break;  // a damaged layout never writes past the key

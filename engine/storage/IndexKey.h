@@ -72,7 +72,9 @@ public:
     // identifier is 0, which is when descending fields are stored inverted.
     TKeyBuilder(const TKeyLayout& layout, const TableLocale& locale, bool languageZero);
 
-    // The key of `record` (record size bytes) into `key` (the layout's key length).
+    // The key of `record` (record size bytes) into `key` (the layout's key
+    // length). Text index keys are made word by word by their maintainer; for
+    // that layout the key stays zero.
     void Build(const std::uint8_t* record, std::uint8_t* key) const;
     std::vector<std::uint8_t> Build(const std::uint8_t* record) const;
     // The "Sys Deleted" key: status byte and the encoded record identifier.
