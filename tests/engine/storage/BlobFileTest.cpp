@@ -319,6 +319,47 @@ TEST_F(BlobFile, AllocateAndFreeBlocksLastInFirstOut) {
     EXPECT_EQ(CodeOf([&] { file->GetBlock(&cursor, 9); }), err::BlobBuffersCorrupt);
 }
 
+TEST_F(BlobFile, ReadAheadPastTheEndOfTheFile) {
+    Create();
+    const Bytes value = RandomBytes(100, 1);
+    Store(value, {}, 1);  // block 1, on disk
+    Flush();
+    file->ClearBlockCache();
+    TBlock* appended = file->AllocateBlock(&cursor);  // block 2, in the cache only
+    ASSERT_EQ(appended->Number(), 2u);
+    appended->Data()[0] = 0x5a;
+    file->ReleaseBlock(appended);
+
+    // Reading ahead from block 1 runs into block 2, which the disk does not
+    // have yet: block 1 comes back and block 2 keeps its change.
+    TBlock* first = file->GetBlock(&cursor, 1, 32, true);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->Header.totalSize, 100u);
+    file->ReleaseBlock(first);
+    EXPECT_EQ(HeaderOf(2), BlobBlockHeader{});
+    TBlock* second = file->GetBlock(&cursor, 2);
+    EXPECT_EQ(second->Data()[0], 0x5a);
+    EXPECT_TRUE(second->Modified());
+    file->ReleaseBlock(second);
+
+    // A block that is neither on disk nor cached: a read error, or damaged
+    // buffers when appended blocks may legitimately live in the cache only.
+    Flush();
+    file->CloseFile();
+    std::string disk = ReadDiskFile(Path());
+    disk[13] = 6;  // next block number 6, but 2 blocks in the file
+    WriteDiskFile(Path(), disk);
+    file = MakeFile();
+    file->OpenFile();
+    owner.written = false;
+    EXPECT_EQ(CodeOf([&] { file->GetBlock(&cursor, 4); }), err::ReadError);
+    EXPECT_EQ(CodeOf([&] { Load({4, 1}); }), err::ReadError);
+    owner.written = true;
+    owner.transactionLock = true;
+    EXPECT_EQ(CodeOf([&] { file->GetBlock(&cursor, 4); }), err::BlobBuffersCorrupt);
+    owner.transactionLock = false;
+}
+
 TEST_F(BlobFile, CacheFollowsTheSessionSettings) {
     for (const auto& [blockSize, capacity, readAhead] :
          {std::tuple{512u, 64u, 32u}, {4096u, 8u, 4u}, {64u, 512u, 256u}, {65535u, 1u, 1u}}) {
