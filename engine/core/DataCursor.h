@@ -177,6 +177,9 @@ private:
         std::uint32_t sequence = 0;
         std::uint32_t record = 0;
         std::vector<std::uint8_t> key;
+        // The record the cursor stood on went away: it now stands just before
+        // the record that followed, which the next forward move reaches.
+        bool ahead = false;
     };
     // A page change or a record read found the table changed by someone else:
     // the operation starts again from the re-found position.

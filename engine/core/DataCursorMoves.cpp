@@ -7,8 +7,27 @@
 #include "DataCursor.h"
 #include "DataTable.h"
 #include "EngineError.h"
+#include "IndexBytes.h"
 
 namespace pixhold::engine {
+
+namespace {
+
+// The subtree count (value B) of branch entry p, read straight from the
+// entry's decoded slot (key, A, B): the descents add up many of them, and
+// this keeps the loop free of calls.
+inline std::uint32_t BranchCount(const TPage& page, int p) {
+    return indexbytes::GetU32(page.Key(p) + page.KeyLength() + 4);
+}
+
+// Leaf entries under branch entries 1 … p − 1.
+std::uint32_t CountBeforeEntry(const TPage& page, int p) {
+    std::uint32_t sum = 0;
+    for (int i = 1; i < p; ++i) sum += BranchCount(page, i);
+    return sum;
+}
+
+}  // namespace
 
 // ---- pages and ordinals ----------------------------------------------------------------------
 
@@ -94,12 +113,15 @@ bool TDataCursor::DescendOrdinal(std::uint32_t ordinal, TIndexPath& path) {
             path.Push(number, static_cast<int>(remaining), table_->IndexFile());
             return true;
         }
+        // The child whose keys include the ordinal: one pass over the counts.
+        const int count = page->Count();
         int p = 1;
-        while (p < page->Count() && remaining > page->B(p)) {
-            remaining -= page->B(p);
-            ++p;
+        for (;; ++p) {
+            const std::uint32_t below = BranchCount(*page, p);
+            if (remaining <= below) break;
+            if (p == count) return false;
+            remaining -= below;
         }
-        if (remaining > page->B(p)) return false;
         path.Push(number, p, table_->IndexFile());
         number = page->A(p);
     }
@@ -115,7 +137,7 @@ void TDataCursor::StandAtOrdinal(std::uint32_t ordinal) {
     if (!DescendOrdinal(ordinal, path)) Raise(err::IndexPagesCorrupt, indexName_);
     TPageRef page = Page(path.Leaf().page);
     const int p = path.Leaf().position;
-    pos_.bottom = pos_.top = false;
+    pos_.bottom = pos_.top = pos_.ahead = false;
     pos_.page = path.Leaf().page;
     pos_.slotPosition = p;
     pos_.sequence = ordinal;
@@ -177,7 +199,7 @@ bool TDataCursor::StepVisible(bool forward) {
         const std::uint32_t next = forward ? visible_.NextSet(from + 1) : (from > 1 ? visible_.PrevSet(from - 1) : 0);
         if (next == 0) return false;
         pos_.record = next;
-        pos_.bottom = pos_.top = false;
+        pos_.bottom = pos_.top = pos_.ahead = false;
         return true;
     }
     const Position saved = pos_;
@@ -195,7 +217,7 @@ bool TDataCursor::GoFirst() {
         const std::uint32_t first = visible_.FirstSet();
         if (first == 0) return false;
         pos_.record = first;
-        pos_.bottom = pos_.top = false;
+        pos_.bottom = pos_.top = pos_.ahead = false;
         return true;
     }
     if (rangeLast_ < rangeFirst_) return false;
@@ -208,7 +230,7 @@ bool TDataCursor::GoLast() {
         const std::uint32_t last = visible_.LastSet();
         if (last == 0) return false;
         pos_.record = last;
-        pos_.bottom = pos_.top = false;
+        pos_.bottom = pos_.top = pos_.ahead = false;
         return true;
     }
     if (rangeLast_ < rangeFirst_) return false;
@@ -247,6 +269,10 @@ void TDataCursor::MoveBy(bool forward) {
         return;
     }
     if (forward ? pos_.top : pos_.bottom) return;
+    if (pos_.ahead) {
+        pos_.ahead = false;
+        if (forward) return;
+    }
     if (!StepVisible(forward)) {
         if (forward) pos_.top = true;
         else pos_.bottom = true;
@@ -408,7 +434,7 @@ bool TDataCursor::SetToRecordNo(std::int64_t n) {
                 MoveToEnd();
                 return;
             }
-            pos_.bottom = pos_.top = false;
+            pos_.bottom = pos_.top = pos_.ahead = false;
             pos_.record = record;
             reached = true;
             return;
@@ -438,7 +464,28 @@ bool TDataCursor::SetToRecordNo(std::int64_t n) {
 
 // ---- ranges and visible records -------------------------------------------------------------------
 
+// The number of keys below `key` (or at or below it). With counts this is one
+// descent that adds up the counts of the branches passed on the way.
 std::uint32_t TDataCursor::CountBelow(const std::uint8_t* key, bool inclusive) {
+    if (HasCounts()) {
+        const TIndexTree tree = Tree();
+        std::uint32_t before = 0;
+        std::uint32_t number = table_->IndexFile().GetRootPage(slot_);
+        for (int depth = 0; number != 0; ++depth) {
+            if (depth >= kMaxTreeDepth) Raise(err::IndexPagesCorrupt, indexName_);
+            TPageRef page = Page(number);
+            if (page->IsLeaf()) {
+                const int below = tree.FindInsertPosition(*page, key);
+                const bool equal = below < page->Count() && comparer_->CompareKeys(page->Key(below + 1), key) == 0;
+                return before + static_cast<std::uint32_t>(below) + (inclusive && equal ? 1u : 0u);
+            }
+            bool exact = false;
+            const int p = tree.FindFloorPosition(*page, key, exact);
+            before += CountBeforeEntry(*page, p);
+            number = page->A(p);
+        }
+        return 0;
+    }
     TIndexPath path;
     bool exact = false;
     if (!Tree().Seek(key, path, exact)) throw Restart{};
@@ -513,14 +560,14 @@ void TDataCursor::ReturnTo(const Position& saved) {
         return;
     }
     if (physicalOrder_) {
-        StandPhysical(saved.record, true);
+        if (StandPhysical(saved.record, true) && pos_.record != saved.record) pos_.ahead = true;
         return;
     }
     if (saved.key.size() != layout_.keyLength) {
         MoveToBegin();
         return;
     }
-    StandNearest(saved.key.data());
+    if (StandNearest(saved.key.data()) && pos_.key != saved.key) pos_.ahead = true;
 }
 
 bool TDataCursor::StandNearest(const std::uint8_t* key) {
@@ -542,7 +589,7 @@ bool TDataCursor::StandNearest(const std::uint8_t* key) {
 
 bool TDataCursor::StandPhysical(std::uint32_t record, bool nearest) {
     if (record != 0 && visible_.Test(record)) {
-        pos_.bottom = pos_.top = false;
+        pos_.bottom = pos_.top = pos_.ahead = false;
         pos_.record = record;
         return true;
     }
@@ -551,7 +598,7 @@ bool TDataCursor::StandPhysical(std::uint32_t record, bool nearest) {
         MoveToEnd();
         return false;
     }
-    pos_.bottom = pos_.top = false;
+    pos_.bottom = pos_.top = pos_.ahead = false;
     pos_.record = next;
     return true;
 }

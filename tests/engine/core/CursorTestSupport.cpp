@@ -174,6 +174,11 @@ CursorFixture::CursorFixture(bool withPrimary, bool encrypted, const std::string
     if (encrypted) session_->RemovePassword(password);
 }
 
+void CursorFixture::ReleaseWriter() {
+    if (writer_ != nullptr) directory_->CloseTable(writer_);
+    writer_ = nullptr;
+}
+
 CursorFixture::~CursorFixture() {
     if (writer_ != nullptr) directory_->CloseTable(writer_);
     session_.reset();

@@ -54,6 +54,9 @@ public:
     // cursor of the same process, as far as the cursors can tell).
     Row Append(const std::string& name, std::int32_t num, const std::string& cat);
     void Delete(std::uint32_t number);
+    // Gives up the fixture's own table use (for exclusive opens); no more
+    // changes through the fixture after this.
+    void ReleaseWriter();
     // The active rows as the model knows them.
     const std::vector<Row>& Rows() const { return rows_; }
     std::vector<Row> Sorted(const std::string& index) const;
