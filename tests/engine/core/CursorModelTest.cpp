@@ -30,7 +30,8 @@ std::string Padded(const std::string& s, std::size_t n) {
     return p;
 }
 
-int FieldCount(const std::string& index) { return index == "ByCatNum" ? 2 : 1; }
+bool CatFirst(const std::string& index) { return index == "ByCatNum" || index == "CatNumPlain"; }
+int FieldCount(const std::string& index) { return CatFirst(index) ? 2 : 1; }
 
 // Compares field `f` of two rows as the named index orders it.
 int CompareField(const std::string& index, int f, const Row& a, const Row& b) {
@@ -231,7 +232,7 @@ protected:
         const std::vector<Row>& rows = fx.Rows();
         if (rows.empty()) return;
         const std::vector<std::string> names = IndexNames();
-        auto other = fx.Open(names[static_cast<std::size_t>(Uniform(0, 3))]);
+        auto other = fx.Open(names[static_cast<std::size_t>(Uniform(0, static_cast<int>(names.size()) - 1))]);
         for (int i = 0; i < 5; ++i) {
             const Row& target = rows[static_cast<std::size_t>(Uniform(0, static_cast<int>(rows.size()) - 1))];
             other->SetToBegin();

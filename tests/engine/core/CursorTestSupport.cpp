@@ -41,6 +41,11 @@ TableDefinition Definition(bool withPrimary, bool encrypted, const std::string& 
     d.indexes.push_back(Index("ByNum", {2}, false, false));
     d.indexes.push_back(Index("ByCatNum", {3, 2}, false, false));
     d.indexes.push_back(Index("NumDown", {2}, false, true));
+    // Without subtree counts, and with compressed leaves.
+    IndexDescriptor plain = Index("CatNumPlain", {3, 2}, false, false);
+    plain.noCounts = true;
+    plain.compression = static_cast<std::uint8_t>(KeyCompression::Full);
+    d.indexes.push_back(plain);
     return d;
 }
 
@@ -79,12 +84,12 @@ std::int32_t Le32(const std::uint8_t* p) {
 
 }  // namespace
 
-std::vector<std::string> IndexNames() { return {"", "ByNum", "ByCatNum", "NumDown"}; }
+std::vector<std::string> IndexNames() { return {"", "ByNum", "ByCatNum", "NumDown", "CatNumPlain"}; }
 
 bool Before(const std::string& index, const Row& a, const Row& b) {
     if (index.empty()) return a.name < b.name;
     if (index == "ByNum") return std::tie(a.num, a.id) < std::tie(b.num, b.id);
-    if (index == "ByCatNum") {
+    if (index == "ByCatNum" || index == "CatNumPlain") {
         const bool ap = !a.cat.empty();
         const bool bp = !b.cat.empty();
         return std::tie(ap, a.cat, a.num, a.id) < std::tie(bp, b.cat, b.num, b.id);

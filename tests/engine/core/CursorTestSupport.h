@@ -27,8 +27,8 @@ struct Row {
 };
 
 // The indexes of the test tables, by name: "" (primary, Name), "ByNum" (Num),
-// "ByCatNum" (Cat, Num), "NumDown" (Num, descending), all but the primary
-// not unique.
+// "ByCatNum" (Cat, Num), "NumDown" (Num, descending), "CatNumPlain" (Cat, Num,
+// without subtree counts, compressed leaves), all but the primary not unique.
 std::vector<std::string> IndexNames();
 
 // Whether `a` comes before `b` in the named index (record identifiers break
