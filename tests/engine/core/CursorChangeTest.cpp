@@ -168,6 +168,24 @@ TEST(CursorChange, AnExclusiveCursorTakesNoLocksAndShutsOutOthers) {
     EXPECT_EQ(second.GetRecordCount(), 20u);
 }
 
+TEST(CursorChange, ARolledBackAppendDisappearsFromTheCursor) {
+    CursorFixture fx;
+    for (int i = 0; i < 30; ++i) fx.Append(Name(i * 2), i, "");
+    auto cursor = fx.Open();
+    GoTo(*cursor, Name(20));
+    fx.Directory().StartTransaction();
+    fx.Append(Name(21), 100, "");
+    EXPECT_EQ(cursor->GetRecordCount(), 31u);
+    EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
+    EXPECT_EQ(Current(*cursor).name, Name(21));
+    fx.Directory().Rollback();
+    // The cursor stood on the record that went: it now stands before the next.
+    EXPECT_EQ(cursor->GetRecordCount(), 30u);
+    EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
+    EXPECT_EQ(Current(*cursor).name, Name(22));
+    EXPECT_EQ(cursor->GetRecordNo(), 12u);
+}
+
 TEST(CursorChange, ABlockReadGivesTheNextRecordsAndStopsAtTheEnd) {
     CursorFixture fx;
     for (int i = 0; i < 30; ++i) fx.Append(Name(i), 30 - i, "");
