@@ -95,6 +95,8 @@ bool TDataCursor::FindKey(bool isKey, const std::uint8_t* keyOrRecord, std::uint
                           int partialLength, [[maybe_unused]] bool nearest) {
     CheckOpen();
     if (physicalOrder_) return false;
+    // An exact and a nearest search stand on the same key, the first not less
+    // than the one sought; the result tells whether it is the one sought.
     bool found = false;
     Guarded([&] {
         std::vector<std::uint8_t> key(layout_.keyLength, 0);

@@ -373,13 +373,21 @@ std::uint32_t TDataCursor::SuggestedReadAhead(ReadDirection direction) const {
         return static_cast<std::uint32_t>(n);
     }
     // The page is the one the cursor stands on, normally cached; no change
-    // check here, as this runs inside a record read.
-    TPage* page = table_->IndexFile().GetPage(nullptr, slot_, pos_.page);
-    if (page == nullptr) return 0;
-    TPageRef ref(page);
-    if (pos_.slotPosition < 1 || pos_.slotPosition > ref->Count() || ref->A(pos_.slotPosition) != pos_.record)
+    // check here, as this runs inside a record read. Only an existing page is
+    // asked for (the next page number would make a new one), and a failure
+    // only costs the suggestion.
+    if (pos_.page == 0 || pos_.page > table_->IndexFile().PageCount(slot_)) return 0;
+    try {
+        TPage* page = table_->IndexFile().GetPage(nullptr, slot_, pos_.page);
+        if (page == nullptr) return 0;
+        TPageRef ref(page);
+        if (!ref->IsLeaf() || pos_.slotPosition < 1 || pos_.slotPosition > ref->Count() ||
+            ref->A(pos_.slotPosition) != pos_.record)
+            return 0;
+        return static_cast<std::uint32_t>(TIndexTree::ConsecutiveRecords(*ref, pos_.slotPosition, direction, limit));
+    } catch (const ECofferEngineError&) {
         return 0;
-    return static_cast<std::uint32_t>(TIndexTree::ConsecutiveRecords(*ref, pos_.slotPosition, direction, limit));
+    }
 }
 
 // ---- counts and record numbers ---------------------------------------------------------------------
