@@ -19,13 +19,14 @@ bool IsTextColumn(const TExpToken& node) {
 }
 
 // A folded constant takes the column's type where that loses nothing: a text
-// is stored without trailing blanks and an empty one as NULL, so the constant
-// compares the way stored values do; a whole float becomes an integer.
-void ConvertToColumnType(TExpToken& constant, const TExpToken& column) {
+// compared with a string field is stored-like (no trailing blanks, empty =
+// NULL), so it compares the way stored values do; a whole float becomes an
+// integer. LIKE patterns keep their blanks.
+void ConvertToColumnType(TExpToken& constant, const TExpToken& column, bool pattern) {
     TExpValue& v = constant.value;
     if (v.isNull) return;
     if (IsTextType(column.value.type, column.value.blobKind) && v.type == ExpType::String) {
-        if (column.value.type == ExpType::String) {
+        if (column.value.type == ExpType::String && !pattern) {
             std::size_t end = v.text.size();
             while (end > 0 && v.text[end - 1] == ' ') --end;
             v = TExpValue::String(v.text.substr(0, end));
@@ -47,9 +48,9 @@ public:
     void Prepare(std::unique_ptr<TExpToken>& slot);
 
 private:
-    void Fold(std::unique_ptr<TExpToken>& slot, const TExpToken& column) {
+    void Fold(std::unique_ptr<TExpToken>& slot, const TExpToken& column, bool pattern = false) {
         if (slot->kind != ExpKind::Constant) slot = EvaluateToConstant(*slot, nullptr, collation_, table_);
-        ConvertToColumnType(*slot, column);
+        ConvertToColumnType(*slot, column, pattern);
     }
     void PrepareComparison(std::unique_ptr<TExpToken>& slot);
     void PrepareLike(std::unique_ptr<TExpToken>& slot);
@@ -91,8 +92,9 @@ void TExpressionPreparer::Prepare(std::unique_ptr<TExpToken>& slot) {
         for (std::size_t i = 1; i < node.operands.size(); ++i)
             constants = constants && node.operands[i]->IsConstantExpression();
         if (!constants) return;
-        for (std::size_t i = 1; i < node.operands.size(); ++i) Fold(node.operands[i], *node.operands[0]);
-        if (node.op == ExpOp::Like || node.op == ExpOp::NotLike) PrepareLike(slot);
+        const bool like = node.op == ExpOp::Like || node.op == ExpOp::NotLike;
+        for (std::size_t i = 1; i < node.operands.size(); ++i) Fold(node.operands[i], *node.operands[0], like);
+        if (like) PrepareLike(slot);
     }
 }
 

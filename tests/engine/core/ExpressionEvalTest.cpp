@@ -95,6 +95,8 @@ const Case kCases[] = {
     {"Category LIKE '%'", true, false},
     {"Category NOT LIKE 'x'", true, true},
     {"Notes LIKE '%world%'", true, false},
+    {"Name LIKE 'Smith '", false, false},
+    {"Name = 'Smith '", true, false},
     // NULL numbers.
     {"Amount > 5", true, false},
     {"Amount < 5", false, false},
@@ -137,6 +139,12 @@ const Case kCases[] = {
     {"10 - 4 - 3 = 3", true, true},
     {"1.5e1 = 15", true, true},
     {".5 = 0.5", true, true},
+    {"Amount = 10.", true, false},
+    {"5e-1 = 0.5", true, true},
+    {"2E3 = 2000", true, true},
+    {"Amount = 10.5", false, false},
+    {"Amount <> 10.5", true, false},
+    {"Amount < 10.5", true, false},
     {"9223372036854775807 + 1 > 0", true, true},
     // Concatenation: a NULL text adds nothing.
     {"Name + Category = 'SmithCats'", true, false},
