@@ -567,15 +567,16 @@ void TDataCursor::ReturnTo(const Position& saved) {
         MoveToEnd();
         return;
     }
+    // A cursor already standing before a record stays before it.
     if (physicalOrder_) {
-        if (StandPhysical(saved.record, true) && pos_.record != saved.record) pos_.ahead = true;
+        if (StandPhysical(saved.record, true) && (saved.ahead || pos_.record != saved.record)) pos_.ahead = true;
         return;
     }
     if (saved.key.size() != layout_.keyLength) {
         MoveToBegin();
         return;
     }
-    if (StandNearest(saved.key.data()) && pos_.key != saved.key) pos_.ahead = true;
+    if (StandNearest(saved.key.data()) && (saved.ahead || pos_.key != saved.key)) pos_.ahead = true;
 }
 
 bool TDataCursor::StandNearest(const std::uint8_t* key) {

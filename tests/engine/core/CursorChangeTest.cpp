@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <random>
 
 #include "CursorTestSupport.h"
 #include "EngineError.h"
@@ -223,6 +225,80 @@ TEST(CursorChange, SetToCursorFindsTheOtherCursorsRecordOrSays8710) {
     byNum->SetToEnd();
     EXPECT_EQ(byCat->SetToCursor(*byNum), err::RecordNotFound);
 }
+
+}  // namespace
+}  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+using namespace cursortest;
+
+// A cursor walks while another cursor appends and deletes records between its
+// steps, the current record included: each step must give the record that now
+// follows (or precedes) the last one it gave, with its record number.
+class CursorWalkUnderChanges : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(CursorWalkUnderChanges, EveryStepGivesTheNeighbourOfTheLastRecordGiven) {
+    std::mt19937 rng(GetParam());
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const bool withPrimary = GetParam() % 4 != 0;
+    CursorFixture fx(withPrimary);
+    const std::vector<std::string> names = IndexNames();
+    const std::string index = withPrimary ? names[static_cast<std::size_t>(uniform(0, 4))] : "<physical>";
+    int serial = 0;
+    auto append = [&] { fx.Append("w" + std::to_string(serial++), uniform(-9, 9), uniform(0, 1) ? "a" : ""); };
+    for (int i = 0; i < 150; ++i) append();
+    auto cursor = fx.Open(index == "<physical>" ? "" : index);
+    const bool forward = GetParam() % 2 == 1;
+    if (forward) cursor->SetToBegin();
+    else cursor->SetToEnd();
+
+    std::optional<Row> last;
+    for (int step = 0; step < 300; ++step) {
+        SCOPED_TRACE("seed " + std::to_string(GetParam()) + " index '" + index + "' step " + std::to_string(step));
+        // One or two changes, with the cursor looking between them now and
+        // then (so that it finds its place again more than once per move).
+        for (int round = uniform(1, 2); round > 0; --round) {
+            const int change = uniform(0, 9);
+            if (change < 3) append();
+            if (change >= 3 && change < 5 && !fx.Rows().empty()) {
+                // Now and then the record the cursor stands on.
+                const std::uint32_t current = cursor->CurrentRecordNumber();
+                const auto& rows = fx.Rows();
+                const bool mine = current != 0 && uniform(0, 2) == 0;
+                fx.Delete(mine ? current
+                               : rows[static_cast<std::size_t>(uniform(0, static_cast<int>(rows.size()) - 1))].number);
+            }
+            if (uniform(0, 1) == 0) cursor->GetRecordCount();
+        }
+        const std::vector<Row> sorted = fx.Sorted(index);
+        const Row* want = nullptr;
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            const std::size_t k = forward ? i : sorted.size() - 1 - i;
+            const bool beyond = !last || (forward ? Before(index, *last, sorted[k]) : Before(index, sorted[k], *last));
+            if (beyond) {
+                want = &sorted[k];
+                at = k;
+                break;
+            }
+        }
+        const int code = forward ? cursor->GetNextRecord(nullptr) : cursor->GetPriorRecord(nullptr);
+        if (want == nullptr) {
+            ASSERT_EQ(code, forward ? err::EndOfTable : err::BeginningOfTable);
+            break;
+        }
+        ASSERT_EQ(code, 0);
+        const Row got = Current(*cursor);
+        ASSERT_EQ(got, *want) << got.name << " instead of " << want->name;
+        ASSERT_EQ(cursor->GetRecordNo(), at + 1);
+        ASSERT_EQ(cursor->GetRecordCount(), sorted.size());
+        last = *want;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CursorSeeds, CursorWalkUnderChanges, ::testing::Range(1u, 9u));
 
 }  // namespace
 }  // namespace pixhold::engine
