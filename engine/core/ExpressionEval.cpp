@@ -25,6 +25,17 @@ std::string TrimmedCopy(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+// Float values that are no number (a damaged record) are unordered: unequal
+// to everything and neither less nor greater.
+constexpr int kUnordered = 2;
+
+template <typename T>
+int OrderOfNumbers(T x, T y) {
+    if (x < y) return -1;
+    if (x > y) return 1;
+    return x == y ? 0 : kUnordered;
+}
+
 // Three-way order of two non-NULL values of compatible types.
 int OrderOf(const TExpValue& a, const TExpValue& b, const TExpCollation& collation, bool caseInsensitive) {
     if (IsText(a) || IsText(b)) return collation.Compare(a.text, b.text, caseInsensitive);
@@ -33,13 +44,9 @@ int OrderOf(const TExpValue& a, const TExpValue& b, const TExpCollation& collati
             return a.integer < b.integer ? -1 : (a.integer > b.integer ? 1 : 0);
         const long double x = IsIntegerType(a.type) ? static_cast<long double>(a.integer) : a.real;
         const long double y = IsIntegerType(b.type) ? static_cast<long double>(b.integer) : b.real;
-        return x < y ? -1 : (x > y ? 1 : 0);
+        return OrderOfNumbers(x, y);
     }
-    if (IsDateTimeType(a.type) && IsDateTimeType(b.type)) {
-        const double x = a.AsInstant();
-        const double y = b.AsInstant();
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
+    if (IsDateTimeType(a.type) && IsDateTimeType(b.type)) return OrderOfNumbers(a.AsInstant(), b.AsInstant());
     if (a.type == ExpType::Boolean && b.type == ExpType::Boolean) {
         const bool x = a.integer != 0;
         const bool y = b.integer != 0;
@@ -54,10 +61,10 @@ bool Holds(ExpOp op, int order) {
     switch (op) {
         case ExpOp::Eq: return order == 0;
         case ExpOp::Ne: return order != 0;
-        case ExpOp::Lt: return order < 0;
-        case ExpOp::Le: return order <= 0;
-        case ExpOp::Gt: return order > 0;
-        case ExpOp::Ge: return order >= 0;
+        case ExpOp::Lt: return order == -1;
+        case ExpOp::Le: return order == -1 || order == 0;
+        case ExpOp::Gt: return order == 1;
+        case ExpOp::Ge: return order == 1 || order == 0;
         default: return false;
     }
 }
@@ -81,6 +88,8 @@ std::int64_t ExtractFrom(const TExpValue& v, ExtractPart part) {
         hasTime = true;
         ms = v.integer;
     } else {
+        // A damaged stored timestamp (infinite, NaN, beyond any day number) has no parts.
+        if (!std::isfinite(v.real) || std::fabs(v.real) > 1e17) return 0;
         hasDate = hasTime = true;
         const double d = std::floor(v.real / kMillisecondsPerDay);
         day = static_cast<std::int64_t>(d);
@@ -492,14 +501,20 @@ TExpValue TExpressionEvaluator::Cast(const TExpToken& node, const TExpValue& v) 
             case ExpType::Date:
                 if (IsText(v)) return TExpValue::Date(DateTextToDayNumber(TrimmedCopy(v.text), now));
                 if (v.type == ExpType::Date) return v;
-                if (v.type == ExpType::Timestamp)
-                    return TExpValue::Date(static_cast<std::int32_t>(std::floor(v.real / kMillisecondsPerDay)));
+                if (v.type == ExpType::Timestamp) {
+                    const double day = std::floor(v.real / kMillisecondsPerDay);
+                    if (!(day >= 0.0 && day <= std::numeric_limits<std::int32_t>::max()))
+                        Fail("'" + RealToText(v.real) + "' is not a valid date" + InContext());
+                    return TExpValue::Date(static_cast<std::int32_t>(day));
+                }
                 break;
             case ExpType::Time:
                 if (IsText(v)) return TExpValue::Time(TimeTextToMilliseconds(TrimmedCopy(v.text), now));
                 if (v.type == ExpType::Time) return v;
-                if (v.type == ExpType::Timestamp)
+                if (v.type == ExpType::Timestamp) {
+                    if (!std::isfinite(v.real)) Fail("'" + RealToText(v.real) + "' is not a valid time" + InContext());
                     return TExpValue::Time(static_cast<std::int32_t>(std::fmod(v.real, kMillisecondsPerDay)));
+                }
                 break;
             case ExpType::Timestamp:
                 if (IsText(v)) return TExpValue::Timestamp(DateTimeTextToMilliseconds(TrimmedCopy(v.text), now));

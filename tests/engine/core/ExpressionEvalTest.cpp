@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <limits>
+
 #include "ExpressionTestSupport.h"
 
 namespace pixhold::engine {
@@ -305,6 +309,25 @@ TEST_F(ExpressionEvalTest, BlobsAreReadThroughTheRecordReader) {
     EXPECT_TRUE(Passes("Image IS NOT NULL", picture));
     EXPECT_TRUE(Passes("LENGTH(Image) = 4", picture));
     EXPECT_TRUE(Passes("Image IS NULL", full));
+}
+
+// A stored timestamp that is no number or no day yields no date parts and
+// never compares true; nothing is computed from it that could overflow.
+TEST_F(ExpressionEvalTest, DamagedTimestampsHaveNoParts) {
+    for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), -1e300}) {
+        TMapRecord damaged(fields);
+        std::vector<std::uint8_t> bytes(8);
+        std::memcpy(bytes.data(), &bad, sizeof bad);
+        damaged.SetBytes("Stamp", bytes).SetBytes("Shot", {0xFF, 0xFF, 0xFF, 0x7F});
+        EXPECT_TRUE(Passes("EXTRACT(YEAR FROM Stamp) = 0", damaged));
+        EXPECT_TRUE(Passes("EXTRACT(HOUR FROM Stamp) = 0", damaged));
+        EXPECT_FALSE(Passes("Stamp = '2024-03-15'", damaged));
+        EXPECT_EQ(Passes("Stamp <> '2024-03-15'", damaged), true);
+        EXPECT_EQ(Passes("Stamp < '2024-03-15' OR Stamp >= '2024-03-15'", damaged), !std::isnan(bad));
+        EXPECT_EQ(exptest::FilterErrorText([&] { Passes("CAST(Stamp AS DATE) = Shot", damaged); })
+                      .rfind("'", 0),
+                  0u);
+    }
 }
 
 TEST(ExpressionCompare, NullRulesOfEachOperator) {

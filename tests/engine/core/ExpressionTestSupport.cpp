@@ -67,6 +67,15 @@ TMapRecord& TMapRecord::Set(const std::string& field, const std::string& text) {
 
 TMapRecord& TMapRecord::SetNull(const std::string& field) { return Set(field, ""); }
 
+TMapRecord& TMapRecord::SetBytes(const std::string& field, std::vector<std::uint8_t> bytes) {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (fields_[i].name != field) continue;
+        values_[static_cast<std::uint16_t>(i + 1)] = std::move(bytes);
+        return *this;
+    }
+    throw std::invalid_argument("no field " + field);
+}
+
 bool TMapRecord::ReadField(const FieldDescriptor&, std::uint16_t number, std::vector<std::uint8_t>& bytes) const {
     const auto it = values_.find(number);
     if (it == values_.end()) return false;

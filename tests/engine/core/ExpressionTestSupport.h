@@ -30,6 +30,8 @@ public:
     // NULL); memos and BLOBs take the text as their contents.
     TMapRecord& Set(const std::string& field, const std::string& text);
     TMapRecord& SetNull(const std::string& field);
+    // Stored bytes as they are, damaged ones included.
+    TMapRecord& SetBytes(const std::string& field, std::vector<std::uint8_t> bytes);
 
     bool ReadField(const FieldDescriptor& field, std::uint16_t number, std::vector<std::uint8_t>& bytes) const override;
 
