@@ -321,6 +321,9 @@ TEST_F(ExpressionEvalTest, DamagedTimestampsHaveNoParts) {
         damaged.SetBytes("Stamp", bytes).SetBytes("Shot", {0xFF, 0xFF, 0xFF, 0x7F});
         EXPECT_TRUE(Passes("EXTRACT(YEAR FROM Stamp) = 0", damaged));
         EXPECT_TRUE(Passes("EXTRACT(HOUR FROM Stamp) = 0", damaged));
+        EXPECT_TRUE(Passes("EXTRACT(YEAR FROM Shot) > 0", damaged));
+        EXPECT_TRUE(Passes("CAST(Shot AS CHAR(20)) IS NOT NULL", damaged));
+        EXPECT_TRUE(Passes("CAST(Stamp AS CHAR(30)) IS NOT NULL", damaged));
         EXPECT_FALSE(Passes("Stamp = '2024-03-15'", damaged));
         EXPECT_EQ(Passes("Stamp <> '2024-03-15'", damaged), true);
         EXPECT_EQ(Passes("Stamp < '2024-03-15' OR Stamp >= '2024-03-15'", damaged), !std::isnan(bad));
