@@ -219,7 +219,14 @@ private:
     void MoveToBegin();
     void MoveToEnd();
     void MoveBy(bool forward);
-    std::uint32_t CountBelow(const std::uint8_t* key, bool inclusive);
+    // Where a descent for a key ended: the leaf entry of the first key not
+    // below it, when that leaf holds one (page 0 otherwise).
+    struct KeyPlace {
+        std::uint32_t page = 0;
+        int position = 0;
+    };
+    std::uint32_t CountBelow(const std::uint8_t* key, bool inclusive, KeyPlace* place = nullptr);
+    void StandOnEntry(std::uint32_t page, int position, std::uint32_t ordinal);
     void ComputeRangePositions();
     void RebuildVisible();
     void ReturnTo(const Position& saved);

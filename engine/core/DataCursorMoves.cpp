@@ -135,10 +135,14 @@ bool TDataCursor::RecordVisible(std::uint32_t record) const { return !filterActi
 void TDataCursor::StandAtOrdinal(std::uint32_t ordinal) {
     TIndexPath path;
     if (!DescendOrdinal(ordinal, path)) Raise(err::IndexPagesCorrupt, indexName_);
-    TPageRef page = Page(path.Leaf().page);
-    const int p = path.Leaf().position;
+    StandOnEntry(path.Leaf().page, path.Leaf().position, ordinal);
+}
+
+void TDataCursor::StandOnEntry(std::uint32_t number, int p, std::uint32_t ordinal) {
+    TPageRef page = Page(number);
+    if (!page->IsLeaf() || p < 1 || p > page->Count()) Raise(err::IndexPagesCorrupt, indexName_);
     pos_.bottom = pos_.top = pos_.ahead = false;
-    pos_.page = path.Leaf().page;
+    pos_.page = number;
     pos_.slotPosition = p;
     pos_.sequence = ordinal;
     pos_.record = page->A(p);
@@ -474,7 +478,8 @@ bool TDataCursor::SetToRecordNo(std::int64_t n) {
 
 // The number of keys below `key` (or at or below it). With counts this is one
 // descent that adds up the counts of the branches passed on the way.
-std::uint32_t TDataCursor::CountBelow(const std::uint8_t* key, bool inclusive) {
+std::uint32_t TDataCursor::CountBelow(const std::uint8_t* key, bool inclusive, KeyPlace* place) {
+    if (place != nullptr) *place = KeyPlace{};
     if (HasCounts()) {
         const TIndexTree tree = Tree();
         std::uint32_t before = 0;
@@ -485,6 +490,7 @@ std::uint32_t TDataCursor::CountBelow(const std::uint8_t* key, bool inclusive) {
             if (page->IsLeaf()) {
                 const int below = tree.FindInsertPosition(*page, key);
                 const bool equal = below < page->Count() && comparer_->CompareKeys(page->Key(below + 1), key) == 0;
+                if (place != nullptr && below < page->Count()) *place = KeyPlace{number, below + 1};
                 return before + static_cast<std::uint32_t>(below) + (inclusive && equal ? 1u : 0u);
             }
             bool exact = false;
@@ -584,13 +590,16 @@ bool TDataCursor::StandNearest(const std::uint8_t* key) {
         SetNothing();
         return false;
     }
-    std::uint32_t ordinal = CountBelow(key, false) + 1;
-    ordinal = std::max(ordinal, rangeFirst_);
+    KeyPlace place;
+    const std::uint32_t found = CountBelow(key, false, &place) + 1;
+    const std::uint32_t ordinal = std::max(found, rangeFirst_);
     if (ordinal > rangeLast_) {
         MoveToEnd();
         return false;
     }
-    StandAtOrdinal(ordinal);
+    // The descent that counted usually ended on the key itself.
+    if (ordinal == found && place.page != 0) StandOnEntry(place.page, place.position, ordinal);
+    else StandAtOrdinal(ordinal);
     if (RecordVisible(pos_.record) || StepVisible(true)) return true;
     MoveToEnd();
     return false;
