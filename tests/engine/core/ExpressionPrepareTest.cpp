@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "ExpressionTestSupport.h"
+#include "FilterExpression.h"
 #include "TableContext.h"
 #include "ValueText.h"
 
@@ -182,6 +183,37 @@ TEST(ExpressionDataFileReader, FiltersReadARecordOfADataFile) {
     EXPECT_TRUE(passes("LENGTH(Notes) = 8", plain));
     EXPECT_TRUE(passes("Notes = 'stored elsewhere'", withBlobs));
     file.ReleaseRecord(record);
+}
+
+}  // namespace
+}  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+TEST(FilterExpression, BundlesTheStepsOfAddingAFilter) {
+    const std::vector<FieldDescriptor> fields = exptest::TestFields();
+    exptest::TMapRecord cats(fields);
+    cats.Set("Category", "Cats").Set("Name", "Smith");
+    exptest::TMapRecord none(fields);
+    none.Set("Name", "Jones");
+
+    const TFilterExpression byCategory("Category = 'Cats'", fields, exptest::kTable, 0);
+    EXPECT_TRUE(byCategory.Matches(cats));
+    EXPECT_FALSE(byCategory.Matches(none));
+    const TFilterExpression empty("Category = \"\"", fields, exptest::kTable, 1033);
+    EXPECT_FALSE(empty.Matches(cats));
+    EXPECT_TRUE(empty.Matches(none));
+    const TFilterExpression ci("Category = 'CATS'", fields, exptest::kTable, 1033, {.caseInsensitive = true});
+    EXPECT_TRUE(ci.Matches(cats));
+    EXPECT_EQ(ci.Prepared().kind, ExpKind::PreparedCompare);
+
+    const TFilterExpression parsed(ParseFilterExpression("'Jones' = Name", exptest::kTable), fields, exptest::kTable, 0);
+    EXPECT_EQ(parsed.Checked().left->columnName, "Name");
+    EXPECT_TRUE(parsed.Matches(none));
+
+    EXPECT_EQ(exptest::FilterErrorText([&] { TFilterExpression("Amount", fields, exptest::kTable, 0); }),
+              "filter expression must be a boolean expression");
 }
 
 }  // namespace
