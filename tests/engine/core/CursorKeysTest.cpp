@@ -129,5 +129,36 @@ TEST_F(CursorKeys, AFilterThatHidesEverythingLeavesNothingCurrent) {
     EXPECT_EQ(cursor->GetNextRecord(nullptr), 0);
 }
 
+TEST(CursorCollated, ATableWithALanguageOrdersSearchesAndRangesByItsCollation) {
+    CursorFixture fx(true, false, {}, 1033);
+    for (const char* name : {"banana", "Apple", "cherry", "\xC3\xA9" "clair", "Zebra", "apple"}) fx.Append(name, 1, "");
+    fx.Append("x1", 2, "zz");
+    fx.Append("x2", 3, "\xC3\xA9t\xC3\xA9");
+    auto cursor = fx.Open();
+    std::vector<std::string> names;
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(nullptr) == 0) names.push_back(Current(*cursor).name);
+    // Letters first, case second; an accented letter beside its plain one.
+    EXPECT_EQ(names, (std::vector<std::string>{"apple", "Apple", "banana", "cherry", "\xC3\xA9" "clair", "x1", "x2",
+                                                "Zebra"}));
+    const auto b = RecordImage(*cursor, "B", 0, "");
+    EXPECT_FALSE(cursor->FindKey(false, b.data(), nullptr, 0, 1, false));
+    EXPECT_EQ(Current(*cursor).name, "banana");
+    const auto e = RecordImage(*cursor, "e", 0, "");
+    cursor->FindKey(false, e.data(), nullptr, 0, 0, true);
+    EXPECT_EQ(Current(*cursor).name, "\xC3\xA9" "clair");
+
+    // An open high end on a text field takes in every text, however it sorts.
+    cursor->SetIndexName("ByCatNum");
+    const auto low = RecordImage(*cursor, "", 0, "a");
+    cursor->SetRange(false, low.data(), 1, nullptr, 0);
+    EXPECT_EQ(cursor->GetRecordCount(), 2u);
+    cursor->SetToEnd();
+    cursor->GetPriorRecord(nullptr);
+    EXPECT_EQ(Current(*cursor).name, "x1");
+    cursor->GetPriorRecord(nullptr);
+    EXPECT_EQ(Current(*cursor).name, "x2");
+}
+
 }  // namespace
 }  // namespace pixhold::engine

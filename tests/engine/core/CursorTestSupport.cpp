@@ -31,8 +31,9 @@ IndexDescriptor Index(const std::string& name, std::vector<std::uint16_t> fields
     return d;
 }
 
-TableDefinition Definition(bool withPrimary, bool encrypted, const std::string& password) {
+TableDefinition Definition(bool withPrimary, bool encrypted, const std::string& password, std::uint16_t languageID) {
     TableDefinition d;
+    d.params.languageID = languageID;
     d.params.encrypted = encrypted;
     d.params.password = password;
     d.fields = {Field("Name", fieldtype::String, 12), Field("Num", fieldtype::Integer),
@@ -165,13 +166,13 @@ void TableFiller::Delete(std::uint32_t number) {
     });
 }
 
-CursorFixture::CursorFixture(bool withPrimary, bool encrypted, const std::string& password)
+CursorFixture::CursorFixture(bool withPrimary, bool encrypted, const std::string& password, std::uint16_t languageID)
     : folder_(dir_.folder()), session_(std::make_unique<TDataSession>()) {
     session_->SetLockRetryCount(2);
     session_->SetLockWaitTime(1);
     directory_ = session_->OpenDataDirectory("PH", folder_);
     TDataTable* created = nullptr;
-    if (directory_->CreateTable(TableName, false, Definition(withPrimary, encrypted, password), created) < 0)
+    if (directory_->CreateTable(TableName, false, Definition(withPrimary, encrypted, password, languageID), created) < 0)
         throw std::runtime_error("create failed");
     directory_->CloseTable(created);
     if (encrypted) session_->AddPassword(password);

@@ -39,7 +39,9 @@ bool Before(const std::string& index, const Row& a, const Row& b);
 class CursorFixture {
 public:
     // withPrimary false: the primary index has no fields (physical order).
-    explicit CursorFixture(bool withPrimary = true, bool encrypted = false, const std::string& password = {});
+    // languageID 0: keys compare as bytes; otherwise texts by that locale's collation.
+    explicit CursorFixture(bool withPrimary = true, bool encrypted = false, const std::string& password = {},
+                           std::uint16_t languageID = 0);
     ~CursorFixture();
 
     TDataSession& Session() { return *session_; }
