@@ -303,6 +303,23 @@ TEST_F(ExpressionEvalTest, OrSettlesTheRightOperandFirst) {
               "Division by zero in filter expression");
 }
 
+TEST_F(ExpressionEvalTest, FailedConversionsAreFilterErrorsOfTheRecord) {
+    struct Failure {
+        const char* filter;
+        const char* message;
+    };
+    for (const Failure& f : {
+             Failure{"CAST(Name AS INTEGER) = 1", "Constant 'Smith' is not a valid number  in filter expression"},
+             Failure{"CAST(Big * 1000 AS INTEGER) = 1",
+                     "Constant '5000000000000' is not a valid number  in filter expression"},
+             Failure{"CAST(Name AS DATE) = Shot", "'Smith' is not a valid date in filter expression"},
+             Failure{"CAST(Name AS BOOLEAN)", "'Smith' is not a valid boolean in filter expression"},
+         }) {
+        SCOPED_TRACE(f.filter);
+        EXPECT_EQ(exptest::FilterErrorText([&] { Passes(f.filter, full); }), f.message);
+    }
+}
+
 TEST_F(ExpressionEvalTest, BlobsAreReadThroughTheRecordReader) {
     TMapRecord picture(fields);
     picture.Set("Image", std::string("\x89PNG", 4));
