@@ -116,7 +116,12 @@ TTableMaintenance::TTableMaintenance(TDataDirectory& directory, std::string tabl
 
 void TTableMaintenance::CreateTable(const TableDefinition& definition, bool overwrite) {
     TableDefinition checked = CheckTableDefinition(definition, tableName_);
-    if (!overwrite && directory_.TableExists(tableName_, inMemory_)) RaiseTableError(err::TableExists, tableName_);
+    if (directory_.TableExists(tableName_, inMemory_)) {
+        if (!overwrite) RaiseTableError(err::TableExists, tableName_);
+        // All of the old table goes, so that no file of it (a BLOB file the new
+        // table would not have) is left beside the new one.
+        RaiseDirectoryResult(directory_.DeleteTable(tableName_, inMemory_), tableName_);
+    }
     if (!checked.textIndexParameters) checked.textIndexParameters = DefaultTextIndexParameters();
     TDataTable* table = nullptr;
     RaiseDirectoryResult(directory_.CreateTable(tableName_, inMemory_, checked, table), tableName_);
