@@ -32,7 +32,7 @@ TCofferSessionList& TCofferSessionList::Instance() {
 
 TCofferSessionList::TCofferSessionList() {
     // Made here rather than through Instance(), which is still being built.
-    ownedDefault_ = std::unique_ptr<TCofferSession>(new TCofferSession(kDefaultSessionName, nullptr));
+    ownedDefault_ = std::unique_ptr<TCofferSession>(new TCofferSession(*this, kDefaultSessionName));
 }
 
 TCofferSessionList::~TCofferSessionList() {

@@ -134,12 +134,6 @@ std::vector<IndexDescriptor> IndexDescriptorsOf(const TIndexDefs& defs, const st
     return indexes;
 }
 
-IndexDescriptor TextIndexDescriptor() {
-    IndexDescriptor index;
-    index.name = kTextIndexName;
-    return index;
-}
-
 TRestructureFieldDef RestructureFieldDefOf(const FieldDescriptor& field) {
     TRestructureFieldDef def;
     def.name = field.name;

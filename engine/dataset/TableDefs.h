@@ -92,8 +92,6 @@ std::vector<FieldDescriptor> FieldDescriptorsOf(const TRestructureFieldDefs& def
 // definition has the primary option), then the secondary indexes in order.
 // Names are checked ("Duplicate index name '%s'", "Field '%s' not found").
 std::vector<IndexDescriptor> IndexDescriptorsOf(const TIndexDefs& defs, const std::vector<FieldDescriptor>& fields);
-// The full-text index descriptor every created table gets.
-IndexDescriptor TextIndexDescriptor();
 
 // Definitions read back from a table.
 TRestructureFieldDef RestructureFieldDefOf(const FieldDescriptor& field);
