@@ -4,7 +4,7 @@
 #include "DataTable.h"
 #include "EngineError.h"
 #include "OpenTable.h"
-#include "TableSpec.h"
+#include "DefinitionText.h"
 #include "ToolError.h"
 
 namespace pixhold::tools {

@@ -1,4 +1,4 @@
-#include "TableSpec.h"
+#include "DefinitionText.h"
 
 #include <strings.h>
 
@@ -57,9 +57,9 @@ long ParseNumber(const std::string& text, long low, long high, const std::string
     return value;
 }
 
-FieldDescriptor ParseFieldSpec(const std::string& spec) {
-    const std::vector<std::string> parts = Split(spec, ':');
-    const std::string what = "--field '" + spec + "'";
+FieldDescriptor ParseFieldText(const std::string& text) {
+    const std::vector<std::string> parts = Split(text, ':');
+    const std::string what = "--field '" + text + "'";
     if (parts.size() < 2 || parts[0].empty()) throw ToolError(what + ": expected NAME:TYPE[:SIZE][:required]");
     const auto type = FieldTypeByName(parts[1]);
     if (!type) throw ToolError(what + ": unknown type '" + parts[1] + "' (known: " + KnownFieldTypeNames() + ")");
@@ -80,16 +80,16 @@ FieldDescriptor ParseFieldSpec(const std::string& spec) {
     return field;
 }
 
-IndexDescriptor ParsePrimarySpec(const std::string& spec, const std::vector<FieldDescriptor>& fields) {
+IndexDescriptor ParsePrimaryText(const std::string& text, const std::vector<FieldDescriptor>& fields) {
     IndexDescriptor index;
     index.unique = true;
-    SetIndexFields(index, spec, fields, "--primary '" + spec + "'");
+    SetIndexFields(index, text, fields, "--primary '" + text + "'");
     return index;
 }
 
-IndexDescriptor ParseIndexSpec(const std::string& spec, const std::vector<FieldDescriptor>& fields) {
-    const std::vector<std::string> parts = Split(spec, ':');
-    const std::string what = "--index '" + spec + "'";
+IndexDescriptor ParseIndexText(const std::string& text, const std::vector<FieldDescriptor>& fields) {
+    const std::vector<std::string> parts = Split(text, ':');
+    const std::string what = "--index '" + text + "'";
     if (parts.size() < 2 || parts[0].empty())
         throw ToolError(what + ": expected NAME:FIELD;FIELD[:unique][:descending][:nocase][:compression=N]");
     IndexDescriptor index;
@@ -111,11 +111,11 @@ IndexDescriptor ParseIndexSpec(const std::string& spec, const std::vector<FieldD
 engine::TableDefinition BuildTableDefinition(const CreateOptions& options) {
     engine::TableDefinition definition;
     if (options.fields.empty()) throw ToolError("create: at least one --field is needed");
-    for (const std::string& spec : options.fields) definition.fields.push_back(ParseFieldSpec(spec));
+    for (const std::string& text : options.fields) definition.fields.push_back(ParseFieldText(text));
     definition.indexes.push_back(options.primary.empty() ? IndexDescriptor{}
-                                                         : ParsePrimarySpec(options.primary, definition.fields));
-    for (const std::string& spec : options.indexes)
-        definition.indexes.push_back(ParseIndexSpec(spec, definition.fields));
+                                                         : ParsePrimaryText(options.primary, definition.fields));
+    for (const std::string& text : options.indexes)
+        definition.indexes.push_back(ParseIndexText(text, definition.fields));
     if (!options.password.empty()) {
         definition.params.encrypted = true;
         definition.params.password = options.password;

@@ -8,13 +8,13 @@
 namespace pixhold::tools {
 
 // "NAME:TYPE[:SIZE][:required]": SIZE (1 to 250) only and always for strings.
-engine::FieldDescriptor ParseFieldSpec(const std::string& spec);
+engine::FieldDescriptor ParseFieldText(const std::string& text);
 
 // "FIELD;FIELD": the primary index over these fields (always unique).
-engine::IndexDescriptor ParsePrimarySpec(const std::string& spec, const std::vector<engine::FieldDescriptor>& fields);
+engine::IndexDescriptor ParsePrimaryText(const std::string& text, const std::vector<engine::FieldDescriptor>& fields);
 
 // "NAME:FIELD;FIELD[:unique][:descending][:nocase][:compression=N]", N 0 to 3.
-engine::IndexDescriptor ParseIndexSpec(const std::string& spec, const std::vector<engine::FieldDescriptor>& fields);
+engine::IndexDescriptor ParseIndexText(const std::string& text, const std::vector<engine::FieldDescriptor>& fields);
 
 // A decimal number within [low, high]; `what` names it in the error.
 long ParseNumber(const std::string& text, long low, long high, const std::string& what);
