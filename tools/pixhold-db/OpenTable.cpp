@@ -2,8 +2,8 @@
 
 #include <strings.h>
 
-#include "ByteCodec.h"
 #include "DataTable.h"
+#include "EngineError.h"
 #include "ToolError.h"
 
 namespace pixhold::tools {
@@ -47,11 +47,19 @@ const FieldDescriptor& OpenTable::FieldByName(const std::string& name) const {
 std::vector<std::uint8_t> OpenTable::ReadBlob(const FieldDescriptor& field, const std::uint8_t* record) {
     std::vector<std::uint8_t> contents;
     if (record[field.offset] == 0) return contents;
-    const std::uint32_t first = bytes::GetU32(record, field.offset + 1u);
-    const std::uint32_t owner = bytes::GetU32(record, field.offset + 5u);
-    if (first == 0) return contents;
-    // False means the table changed under the read: read it again.
-    while (!Table().BlobFile().ReadValue(cursor_.get(), first, owner, contents)) contents.clear();
+    // Opening a BLOB puts its handle into the buffer: work on a copy.
+    std::vector<std::uint8_t> buffer(record, record + cursor_->RecordSize());
+    const auto number = static_cast<std::uint16_t>(field.number);
+    std::uint32_t length = 0;
+    int code = cursor_->OpenBlob(number, buffer.data(), TBlobOpenMode::Read, length);
+    if (code == 0) {
+        contents.resize(length);
+        std::uint32_t read = 0;
+        code = length == 0 ? 0 : cursor_->GetBlob(number, buffer.data(), 0, length, contents.data(), read);
+        cursor_->FreeBlob(number, buffer.data());
+        contents.resize(read);
+    }
+    if (code != 0) throw ECofferEngineError(static_cast<std::uint16_t>(code), {.table = name_, .field = field.name});
     return contents;
 }
 
