@@ -252,7 +252,8 @@ TableDefinition PicturesDefinition(std::uint16_t blockSize) {
     return d;
 }
 
-// Fields of the small table: Cat string(10), Num integer; index ByCat.
+// Fields of the small table: Cat string(10), Num integer; index ByCat with
+// compressed leaves (its keys repeat ten categories).
 TableDefinition SmallDefinition() {
     TableDefinition d;
     d.fields = {Field("Cat", fieldtype::String, 10), Field("Num", fieldtype::Integer)};
