@@ -28,6 +28,7 @@ constexpr const char* kStepRecords = "Repairing record, index, and BLOB data";
 constexpr const char* kStepIndexData = "Repairing index data";
 constexpr const char* kStepRebuild = "Rebuilding indexes";
 constexpr const char* kStepRepairIndexes = "Repairing indexes";
+constexpr std::uint32_t kRelieveInterval = 256;
 constexpr const char* kIndexFileHeader = "Invalid or corrupt index file header";
 
 // Whether the open failed because the index file's header cannot be read as
@@ -145,8 +146,19 @@ private:
                                 ", continuing with repair");
             }
             meter.Advance();
+            if (n % kRelieveInterval == 0) RelieveCaches();
         }
         meter.Finish();
+    }
+
+    // Writes what was mended so far and shrinks the caches, which would
+    // otherwise grow with the whole table (changes of an exclusive table
+    // stay cached until they are written).
+    void RelieveCaches() {
+        if (!verifyOnly_) table_.WriteBuffers(false, false, false, false, false);
+        data_.TrimRecordCache();
+        index_.TrimPageCaches();
+        if (table_.BlobFileOpen()) table_.BlobFile().TrimBlockCache();
     }
 
     void ReplaceID(TRecord& record, std::uint32_t n) {
@@ -387,8 +399,7 @@ private:
                                 ", continuing with repair");
             }
             meter.Advance();
-            // Keep the page caches from growing with the whole table.
-            if (n % 4096 == 0) index_.FlushPages(false);
+            if (n % kRelieveInterval == 0) RelieveCaches();
         }
         meter.Finish();
         index_.SetActiveRecords(active);
