@@ -111,7 +111,17 @@ ok update data/Pics --key beach Num=4 Cat=
 ok dump data/Pics --filter "Name = 'beach'"
 has '"Num":4,"Cat":null'
 has "\"sha256\":\"$blob_sum\""
+printf 'another picture, longer than the first\n' >"$work/pic2.bin"
+ok update data/Pics --key beach Img=@"$work/pic2.bin"
+ok dump data/Pics --filter "Name = 'beach'"
+has "\"Img\":{\"length\":39,\"sha256\":\"$(sha256sum "$work/pic2.bin" | cut -d' ' -f1)\"}"
+has '"Num":4,"Cat":null'
+ok update data/Pics --key beach Img=
+ok dump data/Pics --filter "Name = 'beach'"
+has '"Img":null'
+ok update data/Pics --key beach Img=@"$work/pic.bin"
 refused "no record" update data/Pics --key nobody Num=1
+refused "9729" update data/Pics --key beach Name=attic
 refused "--key" update data/Pics Num=1
 ok delete data/Pics --key attic
 ok dump data/Pics
@@ -120,6 +130,18 @@ lacks attic
 refused "no record" delete data/Pics --key attic
 ok info data/Pics
 has "records: 2"
+
+# ---- a key of two fields ----
+ok create data/Two --field A:string:5 --field B:integer --primary 'A;B'
+ok insert data/Two A=x B=1
+ok insert data/Two A=x B=2
+refused "needs 2 value(s)" delete data/Two --key x
+ok delete data/Two --key 'x;2'
+ok dump data/Two
+lines 1
+has '{"A":"x","B":1}'
+ok create data/NoKey --field A:integer
+refused "no primary index fields" delete data/NoKey --key 1
 
 # ---- BLOB digests across the padding boundaries of SHA-256 ----
 ok create data/Blobs --field N:integer --field B:blob --primary N
