@@ -200,7 +200,7 @@ private:
             indexesValid_ = sound;
         }
         for (const FieldDescriptor& f : blobFields_) {
-            if (record.FieldIsNull(f)) continue;
+            if (BlobFirstBlock(record, f) == 0) continue;
             ClearBlob(record, f, n);
         }
         if (!verifyOnly_) {
@@ -230,7 +230,8 @@ private:
             const auto slot = record.FieldData(f);
             std::uint32_t first = slot.size() >= 8 ? Le32(slot.data()) : 0;
             const std::uint32_t owner = slot.size() >= 8 ? Le32(slot.data() + 4) : 0;
-            if (!table_.BlobFileOpen() || first == 0 || static_cast<std::int32_t>(first) < 0 ||
+            if (first == 0) continue;  // an empty value refers to no block
+            if (!table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
                 first > table_.BlobFile().BlockCount()) {
                 ClearBlob(record, f, n);
                 continue;
@@ -323,6 +324,13 @@ private:
             throw;
         }
         if (previous != nullptr) blob.ReleaseBlock(previous);
+    }
+
+    // The first block a BLOB field refers to; 0 for none.
+    static std::uint32_t BlobFirstBlock(const TRecord& record, const FieldDescriptor& f) {
+        if (record.FieldIsNull(f)) return 0;
+        const auto slot = record.FieldData(f);
+        return slot.size() >= 8 ? Le32(slot.data()) : 0;
     }
 
     void ClearBlob(TRecord& record, const FieldDescriptor& f, std::uint32_t n) {
