@@ -435,12 +435,9 @@ std::uint64_t TDataFile::RecordOffset(std::uint32_t recordNumber) const {
     return DataStart() + static_cast<std::uint64_t>(recordNumber - 1u) * header_.recordSize;
 }
 
-std::size_t TDataFile::CacheIndexFor(std::uint32_t recordNumber) const {
-    const auto it = std::lower_bound(cache_.begin(), cache_.end(), recordNumber,
-                                     [](const std::unique_ptr<TRecord>& r, std::uint32_t n) {
-                                         return r->RecordNumber() < n;
-                                     });
-    return static_cast<std::size_t>(it - cache_.begin());
+TRecord* TDataFile::CachedAt(std::uint32_t recordNumber) const {
+    const auto it = cache_.find(recordNumber);
+    return it == cache_.end() ? nullptr : it->second.get();
 }
 
 TRecord* TDataFile::FindCached(std::uint32_t recordNumber) {
@@ -449,9 +446,7 @@ TRecord* TDataFile::FindCached(std::uint32_t recordNumber) {
     for (TRecord* r = mruFront_; r != nullptr && tried < 4; r = r->older_, ++tried) {
         if (r->RecordNumber() == recordNumber) return r;
     }
-    const std::size_t i = CacheIndexFor(recordNumber);
-    if (i < cache_.size() && cache_[i]->RecordNumber() == recordNumber) return cache_[i].get();
-    return nullptr;
+    return CachedAt(recordNumber);
 }
 
 void TDataFile::Unlink(TRecord* record) {
@@ -478,18 +473,17 @@ void TDataFile::TouchRecord(TRecord* record) {
 
 TRecord* TDataFile::InsertCached(std::unique_ptr<TRecord> record) {
     TRecord* raw = record.get();
-    const std::size_t i = CacheIndexFor(raw->RecordNumber());
-    cache_.insert(cache_.begin() + static_cast<std::ptrdiff_t>(i), std::move(record));
+    cache_[raw->RecordNumber()] = std::move(record);
     LinkFront(raw);
     return raw;
 }
 
 void TDataFile::DropCached(TRecord* record) {
-    const std::size_t i = CacheIndexFor(record->RecordNumber());
-    if (i >= cache_.size() || cache_[i].get() != record) return;
+    const auto it = cache_.find(record->RecordNumber());
+    if (it == cache_.end() || it->second.get() != record) return;
     Unlink(record);
-    std::unique_ptr<TRecord> owned = std::move(cache_[i]);
-    cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(i));
+    std::unique_ptr<TRecord> owned = std::move(it->second);
+    cache_.erase(it);
     spare_.Push(std::move(owned));
 }
 
@@ -498,10 +492,10 @@ std::unique_ptr<TRecord> TDataFile::TakeRecordObject() {
     auto takeLeastRecent = [this]() -> std::unique_ptr<TRecord> {
         for (TRecord* r = mruBack_; r != nullptr; r = r->newer_) {
             if (r->Modified() || r->Pinned()) continue;
-            const std::size_t i = CacheIndexFor(r->RecordNumber());
+            const auto it = cache_.find(r->RecordNumber());
             Unlink(r);
-            std::unique_ptr<TRecord> owned = std::move(cache_[i]);
-            cache_.erase(cache_.begin() + static_cast<std::ptrdiff_t>(i));
+            std::unique_ptr<TRecord> owned = std::move(it->second);
+            cache_.erase(it);
             owned->pins_ = 0;
             return owned;
         }
@@ -531,7 +525,7 @@ void TDataFile::TrimRecordCache() {
 }
 
 void TDataFile::ClearRecordCache() {
-    for (auto& record : cache_) {
+    for (auto& [number, record] : cache_) {
         record->newer_ = record->older_ = nullptr;
         spare_.Push(std::move(record));
     }
@@ -609,8 +603,7 @@ void TDataFile::ReadRecords(TCursorContext* cursor, std::uint32_t recordNumber, 
         // alone; and records past the end that are all cached are such appends.
         bool acceptShort = (Exclusive || owner_.TransactionLockHeld()) && owner_.WrittenTo();
         for (std::uint32_t n = first + whole; !acceptShort && n < first + count; ++n) {
-            const std::size_t at = CacheIndexFor(n);
-            if (at >= cache_.size() || cache_[at]->RecordNumber() != n) break;
+            if (CachedAt(n) == nullptr) break;
             if (n == first + count - 1) acceptShort = true;
         }
         if (!acceptShort) Raise(err::ReadError);
@@ -621,8 +614,7 @@ void TDataFile::ReadRecords(TCursorContext* cursor, std::uint32_t recordNumber, 
     auto take = [&](std::uint32_t i) {
         const std::uint32_t number = first + i;
         const std::uint8_t* source = buffer.data() + static_cast<std::size_t>(i) * recordSize;
-        const std::size_t at = CacheIndexFor(number);
-        TRecord* cached = (at < cache_.size() && cache_[at]->RecordNumber() == number) ? cache_[at].get() : nullptr;
+        TRecord* cached = CachedAt(number);
         if (cached != nullptr) {
             if (cached->Modified() || cached->Pinned()) return;
             std::memcpy(cached->Data(), source, recordSize);
@@ -685,35 +677,38 @@ void TDataFile::FreeRecord(TRecord* record) {
 bool TDataFile::FlushRecords() {
     const std::uint32_t recordSize = header_.recordSize;
     bool wrote = false;
-    std::size_t i = 0;
     auto eligible = [this](const TRecord& r) {
         const bool inReadAhead = readAheadFirst_ != 0 && r.RecordNumber() >= readAheadFirst_ &&
                                  r.RecordNumber() <= readAheadLast_;
         return r.Modified() && !r.Pinned() && !inReadAhead;
     };
     std::vector<std::uint8_t> buffer;
-    while (i < cache_.size()) {
-        if (!eligible(*cache_[i])) {
+    // Runs of consecutive modified records go out in one write each.
+    for (auto i = cache_.begin(); i != cache_.end();) {
+        if (!eligible(*i->second)) {
             ++i;
             continue;
         }
-        std::size_t end = i + 1;
-        while (end < cache_.size() && eligible(*cache_[end]) &&
-               cache_[end]->RecordNumber() == cache_[end - 1]->RecordNumber() + 1) {
+        auto end = std::next(i);
+        std::uint32_t expected = i->first + 1;
+        std::size_t count = 1;
+        while (end != cache_.end() && end->first == expected && eligible(*end->second)) {
             ++end;
+            ++expected;
+            ++count;
         }
-        buffer.resize((end - i) * recordSize);
-        for (std::size_t k = i; k < end; ++k) {
-            std::uint8_t* target = buffer.data() + (k - i) * recordSize;
-            std::memcpy(target, cache_[k]->Data(), recordSize);
+        buffer.resize(count * recordSize);
+        std::uint8_t* target = buffer.data();
+        for (auto k = i; k != end; ++k, target += recordSize) {
+            std::memcpy(target, k->second->Data(), recordSize);
             if (IsEncrypted()) ScrambleBuffer(target, recordSize, kDataSeeds);
         }
         {
             FileAccessGuard guard(*this);
-            SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(RecordOffset(cache_[i]->RecordNumber())));
+            SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(RecordOffset(i->first)));
             WriteBuffer(buffer.data(), buffer.size());
         }
-        for (std::size_t k = i; k < end; ++k) cache_[k]->SetModified(false);
+        for (auto k = i; k != end; ++k) k->second->SetModified(false);
         wrote = true;
         i = end;
     }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -308,7 +309,7 @@ private:
     std::uint64_t RecordOffset(std::uint32_t recordNumber) const;
     std::uint64_t DataStart() const;
     TRecord* FindCached(std::uint32_t recordNumber);
-    std::size_t CacheIndexFor(std::uint32_t recordNumber) const;
+    TRecord* CachedAt(std::uint32_t recordNumber) const;
     void TouchRecord(TRecord* record);
     void LinkFront(TRecord* record);
     void Unlink(TRecord* record);
@@ -335,7 +336,9 @@ private:
     std::unique_ptr<TableLocale> locale_;
 
     // Record cache: ordered by record number, plus the most-recently-used chain.
-    std::vector<std::unique_ptr<TRecord>> cache_;
+    // Cached records by record number; ordered so that flushing finds runs of
+    // consecutive records.
+    std::map<std::uint32_t, std::unique_ptr<TRecord>> cache_;
     TRecord* mruFront_ = nullptr;
     TRecord* mruBack_ = nullptr;
     TRecordStack spare_;
