@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,6 +13,8 @@
 #include "MaintenanceSupport.h"
 #include "Record.h"
 #include "TableDefinitionCheck.h"
+#include "TableFileNames.h"
+#include "FileHandler.h"
 #include "TableKeys.h"
 #include "TableMaintenance.h"
 
@@ -25,6 +28,14 @@ constexpr const char* kStepRecords = "Repairing record, index, and BLOB data";
 constexpr const char* kStepIndexData = "Repairing index data";
 constexpr const char* kStepRebuild = "Rebuilding indexes";
 constexpr const char* kStepRepairIndexes = "Repairing indexes";
+constexpr const char* kIndexFileHeader = "Invalid or corrupt index file header";
+
+// Whether the open failed because the index file's header cannot be read as
+// one (wrong format mark, impossible index count).
+bool IndexFileRefused(const ECofferEngineError& e, const std::string& indexFile) {
+    return (e.ErrorCode() == err::WrongVersion || e.ErrorCode() == err::HeaderCorrupt) &&
+           SameTableName(e.ContextTable(), indexFile);
+}
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -58,8 +69,10 @@ public:
         : table_(table), data_(table.DataFile()), index_(table.IndexFile()), events_(events), log_(events),
           verifyOnly_(verifyOnly), force_(force && !verifyOnly) {}
 
-    bool Run() {
+    bool Run(bool indexFileSetAside = false) {
         log_.Note("Repair of table " + table_.Name() + " " + "started at " + NowText());
+        // The index file could not be opened at all; a new, empty one took its place.
+        if (indexFileSetAside) log_.LogMessage(Fixed(kIndexFileHeader));
         RepairHeaders();
         ScanRecords();
         CheckFreeBlocks();
@@ -426,14 +439,42 @@ private:
 }  // namespace
 
 bool TTableMaintenance::RepairTable(bool forceIndexRebuild) {
-    TExclusiveTable table(directory_, tableName_, inMemory_, Events);
-    const bool valid = TRepairRun(*table, Events, false, forceIndexRebuild).Run();
-    table.Close();
+    const std::string folder = inMemory_ ? std::string{} : directory_.Path();
+    const std::string indexFile = TableFileName(folder, tableName_, tableext::Index);
+    std::unique_ptr<TExclusiveTable> table;
+    bool setAside = false;
+    try {
+        table = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
+    } catch (const ECofferEngineError& e) {
+        if (!IndexFileRefused(e, indexFile)) throw;
+        // Kept as the index backup; the table opens with a new, empty index
+        // file whose indexes the repair rebuilds.
+        TFileHandler file;
+        file.Name = indexFile;
+        file.InMemory = inMemory_;
+        file.RenameFile(TableFileName(folder, tableName_, tableext::IndexBackup));
+        setAside = true;
+        table = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
+    }
+    const bool valid = TRepairRun(**table, Events, false, forceIndexRebuild).Run(setAside);
+    table->Close();
     return valid;
 }
 
 bool TTableMaintenance::VerifyTable() {
-    TExclusiveTable table(directory_, tableName_, inMemory_, Events);
+    std::unique_ptr<TExclusiveTable> opened;
+    try {
+        opened = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
+    } catch (const ECofferEngineError& e) {
+        const std::string folder = inMemory_ ? std::string{} : directory_.Path();
+        if (!IndexFileRefused(e, TableFileName(folder, tableName_, tableext::Index))) throw;
+        TMaintenanceLog log(Events);
+        log.Note("Repair of table " + tableName_ + " " + "started at " + NowText());
+        log.LogMessage(kIndexFileHeader);
+        log.Note("Repair of table " + tableName_ + " " + "completed at " + NowText());
+        return false;
+    }
+    TExclusiveTable& table = *opened;
     const bool valid = TRepairRun(*table, Events, true, false).Run();
     // Nothing was changed; whatever the checks read is dropped.
     table->DiscardBuffers(true, false);

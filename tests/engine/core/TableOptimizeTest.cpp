@@ -7,6 +7,7 @@
 #include "CursorTestSupport.h"
 #include "DataCursor.h"
 #include "EngineError.h"
+#include "FaultPlan.h"
 #include "MaintenanceTestSupport.h"
 
 namespace pixhold::engine::coretest {
@@ -138,6 +139,64 @@ TEST_F(OptimizeTest, RecordsAreRewrittenInTheOrderOfTheChosenIndex) {
         EXPECT_EQ(cursor.GetRecordCount(), 5u) << index;
     }
     cursor.CloseCursor();
+}
+
+}  // namespace
+}  // namespace pixhold::engine::coretest
+
+namespace pixhold::engine::coretest {
+namespace {
+
+// A write that fails anywhere in an optimise leaves the table whole, with
+// every record and picture, and nothing in the private directory.
+TEST_F(OptimizeTest, AFailedWriteAnywhereLeavesEveryRecordAndNoTemporaryTable) {
+    Fill(15, true, 3);
+    const PictureRows before = Rows();
+    auto counter = std::make_shared<TFaultPlan>();
+    {
+        ScopedFaultPlan scope(counter);
+        maintenance.OptimizeTable({}, true);
+    }
+    const std::uint64_t writes = counter->Count(FileOp::Write);
+    ASSERT_GT(writes, 3u);
+    for (std::uint64_t n = 1; n <= writes; n += 1 + writes / 30) {
+        SCOPED_TRACE("write " + std::to_string(n));
+        auto plan = std::make_shared<TFaultPlan>();
+        plan->FailNth(FileOp::Write, n);
+        {
+            ScopedFaultPlan scope(plan);
+            try {
+                maintenance.OptimizeTable({}, true);
+            } catch (const ECofferEngineError&) {
+            }
+        }
+        EXPECT_EQ(plan->FaultsInjected(), 1u);
+        EXPECT_EQ(Rows(), before);
+        EXPECT_EQ(Problems(), "");
+        EXPECT_TRUE(PrivateDirEmpty(privateDir));
+    }
+}
+
+TEST(OptimizeInMemory, AnInMemoryTableIsOptimisedInTheMemoryDirectory) {
+    auto session = FastSession();
+    TDataDirectory* memory = session->OpenDataDirectory("Memory", "");
+    TTableMaintenance pics(*memory, "Pics", true);
+    pics.CreateTable(PictureTable(true));
+    TDataTable* table = nullptr;
+    ASSERT_EQ(memory->OpenTable("Pics", table, false, true), 0);
+    TableDriver driver(*table);
+    for (int i = 0; i < 9; ++i) driver.Append("M" + std::to_string(i), i, PictureBytes(i));
+    driver.Delete(4);
+    memory->CloseTable(table);
+    pics.OptimizeTable();
+    ASSERT_EQ(memory->OpenTable("Pics", table, false, true), 0);
+    TableDriver after(*table);
+    EXPECT_EQ(table->PhysicalRecordCount(), 8u);
+    EXPECT_EQ(after.Check().problems, "");
+    EXPECT_EQ(after.ReadBlob(1), PictureBytes(0));
+    memory->CloseTable(table);
+    EXPECT_TRUE(pics.VerifyTable());
+    session->CloseDataDirectory(memory);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "EngineError.h"
+#include "FaultPlan.h"
 #include "MaintenanceTestSupport.h"
 
 namespace pixhold::engine::coretest {
@@ -88,6 +89,21 @@ std::vector<DamageCase> DamageCases() {
          // The first record is found without its "Sys Deleted" key and gets a new identifier.
          [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
          false},
+        {"index file header of another version",
+         [](MaintenanceFixture& f) { f.Overwrite(".IDX", 8, "\x09"); },
+         {"Invalid or corrupt index file header, error fixed",
+          "Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid, indexesFixed},
+         // Set aside as the index backup; the table goes on as with a lost index file.
+         [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
+         false,
+         {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid}},
+        {"index file header with too many indexes",
+         [](MaintenanceFixture& f) { f.Overwrite(".IDX", 13, "\x63"); },
+         {"Invalid or corrupt index file header, error fixed",
+          "Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid, indexesFixed},
+         [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
+         false,
+         {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid}},
         {"duplicated record identifier",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", RecordOffset(5) + 5, 2); },
          {"Logical record ID for physical record # 5 is invalid, error fixed", indexesInvalid, indexesFixed},
@@ -257,6 +273,57 @@ TEST_F(RepairTest, AnEncryptedTableNeedsItsPassword) {
 TEST_F(RepairTest, AMissingTableIsAnErrorBeforeAnythingIsLogged) {
     EXPECT_NE(CodeOf([&] { maintenance.RepairTable(); }), 0);
     EXPECT_TRUE(log.empty());
+}
+
+}  // namespace
+}  // namespace pixhold::engine::coretest
+
+namespace pixhold::engine::coretest {
+namespace {
+
+// A repair that a failed write stops can be run again: the second run mends
+// the table and every record keeps its values and picture.
+TEST_F(RepairTest, ARepairStoppedByAFailedWriteIsFinishedByTheNextOne) {
+    auto damage = [this] {
+        std::filesystem::remove(File(".DAT"));
+        std::filesystem::remove(File(".IDX"));
+        std::filesystem::remove(File(".BLB"));
+        Fill(24, true, 5);
+        Overwrite(".IDX", 2 * 4096, std::string(4096, '\x55'));
+        PutLe32(".DAT", RecordOffset(9) + 5, 3);
+    };
+    damage();
+    const PictureRows before = Rows();
+    auto counter = std::make_shared<TFaultPlan>();
+    {
+        ScopedFaultPlan scope(counter);
+        maintenance.RepairTable();
+    }
+    const std::uint64_t writes = counter->Count(FileOp::Write);
+    ASSERT_GT(writes, 2u);
+    for (std::uint64_t n = 1; n <= writes; n += 1 + writes / 12) {
+        SCOPED_TRACE("write " + std::to_string(n));
+        damage();
+        auto plan = std::make_shared<TFaultPlan>();
+        plan->FailNth(FileOp::Write, n);
+        {
+            ScopedFaultPlan scope(plan);
+            try {
+                maintenance.RepairTable();
+            } catch (const ECofferEngineError&) {
+            }
+        }
+        maintenance.RepairTable();
+        ClearLog();
+        EXPECT_TRUE(maintenance.VerifyTable());
+        const PictureRows after = Rows();
+        ASSERT_EQ(after.size(), before.size());
+        for (const auto& [name, row] : after) {
+            EXPECT_EQ(row.num, before.at(name).num) << name;
+            EXPECT_EQ(row.blob, before.at(name).blob) << name;
+        }
+        EXPECT_EQ(Problems(), "");
+    }
 }
 
 }  // namespace
