@@ -28,6 +28,7 @@ constexpr const char* kStepRecords = "Repairing record, index, and BLOB data";
 constexpr const char* kStepIndexData = "Repairing index data";
 constexpr const char* kStepRebuild = "Rebuilding indexes";
 constexpr const char* kStepRepairIndexes = "Repairing indexes";
+constexpr std::uint32_t kRelieveInterval = 256;
 constexpr const char* kIndexFileHeader = "Invalid or corrupt index file header";
 
 // Whether the open failed because the index file's header cannot be read as
@@ -145,8 +146,19 @@ private:
                                 ", continuing with repair");
             }
             meter.Advance();
+            if (n % kRelieveInterval == 0) RelieveCaches();
         }
         meter.Finish();
+    }
+
+    // Writes what was mended so far and shrinks the caches, which would
+    // otherwise grow with the whole table (changes of an exclusive table
+    // stay cached until they are written).
+    void RelieveCaches() {
+        if (!verifyOnly_) table_.WriteBuffers(false, false, false, false, false);
+        data_.TrimRecordCache();
+        index_.TrimPageCaches();
+        if (table_.BlobFileOpen()) table_.BlobFile().TrimBlockCache();
     }
 
     void ReplaceID(TRecord& record, std::uint32_t n) {
@@ -200,7 +212,7 @@ private:
             indexesValid_ = sound;
         }
         for (const FieldDescriptor& f : blobFields_) {
-            if (record.FieldIsNull(f)) continue;
+            if (BlobFirstBlock(record, f) == 0) continue;
             ClearBlob(record, f, n);
         }
         if (!verifyOnly_) {
@@ -230,7 +242,8 @@ private:
             const auto slot = record.FieldData(f);
             std::uint32_t first = slot.size() >= 8 ? Le32(slot.data()) : 0;
             const std::uint32_t owner = slot.size() >= 8 ? Le32(slot.data() + 4) : 0;
-            if (!table_.BlobFileOpen() || first == 0 || static_cast<std::int32_t>(first) < 0 ||
+            if (first == 0) continue;  // an empty value refers to no block
+            if (!table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
                 first > table_.BlobFile().BlockCount()) {
                 ClearBlob(record, f, n);
                 continue;
@@ -325,6 +338,13 @@ private:
         if (previous != nullptr) blob.ReleaseBlock(previous);
     }
 
+    // The first block a BLOB field refers to; 0 for none.
+    static std::uint32_t BlobFirstBlock(const TRecord& record, const FieldDescriptor& f) {
+        if (record.FieldIsNull(f)) return 0;
+        const auto slot = record.FieldData(f);
+        return slot.size() >= 8 ? Le32(slot.data()) : 0;
+    }
+
     void ClearBlob(TRecord& record, const FieldDescriptor& f, std::uint32_t n) {
         log_.LogMessage(Fixed("Invalid BLOB offset into BLOB file for physical record # " + std::to_string(n)));
         if (verifyOnly_) return;
@@ -379,8 +399,7 @@ private:
                                 ", continuing with repair");
             }
             meter.Advance();
-            // Keep the page caches from growing with the whole table.
-            if (n % 4096 == 0) index_.FlushPages(false);
+            if (n % kRelieveInterval == 0) RelieveCaches();
         }
         meter.Finish();
         index_.SetActiveRecords(active);

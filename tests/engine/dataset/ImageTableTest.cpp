@@ -146,6 +146,9 @@ TEST_F(ImageTableTest, ChangingThePasswordTheWayTheDataModuleDoes) {
     change("", "Secret1");
     session_->RemoveAllPasswords();
     auto data = Table("default.Dat");
+    // The header tells password and description without the password.
+    EXPECT_EQ(data->GetTablePassword(), "Secret1");
+    EXPECT_EQ(data->GetTableDescription(), "Default image database");
     EXPECT_EQ(ErrorCode([&] { data->Open(); }), err::PasswordRequired);
     session_->AddPassword("Secret1");
     data->Open();
