@@ -1,7 +1,6 @@
 // Write failures during a cursor's insert, change and delete, at every write
 // the operation makes: the table still opens, and either verifies or is
-// mended by the per-file repairs (data header, BLOB file and chains) and an
-// index rebuild, with every other record and its BLOB as it was.
+// mended by the table repair, with every other record and its BLOB as it was.
 
 #include <gtest/gtest.h>
 
@@ -15,73 +14,13 @@
 #include "FaultPlan.h"
 #include "IndexKey.h"
 #include "RecordBuffer.h"
+#include "TableMaintenance.h"
 #include "TableTestSupport.h"
 
 namespace pixhold::engine {
 namespace {
 
 using namespace edittest;
-
-class Log : public TCursorContext {
-public:
-    void LogMessage(const std::string& text) override { messages += text + "\n"; }
-    std::string messages;
-};
-
-// What a table repair does for these tests: the data header from the file,
-// the BLOB file and each record's chain, the free chain and every index
-// rebuilt from the records.
-void Mend(TDataTable& table) {
-    Log log;
-    table.BeginWrite();
-    TDataFile& data = table.DataFile();
-    data.RepairHeader(log, false);
-    table.BlobFile().RepairFile(log, false);
-    TIndexFile& index = table.IndexFile();
-    index.EmptyFile();
-    const auto& fields = data.Fields();
-    std::vector<std::pair<int, std::unique_ptr<TKeyLayout>>> layouts;
-    std::int32_t active = 0;
-    std::uint32_t maxID = 0;
-    for (std::uint32_t n = 1; n <= data.PhysicalRecordCount(); ++n) {
-        TRecord* record = data.GetRecord(nullptr, n);
-        if (record->IsDeleted()) {
-            // Back onto the free chain the repair of the header emptied.
-            record->SetStatus(recordlayout::StatusActive);
-            data.FreeRecord(record);
-        } else {
-            std::uint32_t first = recordbuffer::GetBlobSlot(fields[4], record->Data()).firstBlock;
-            const std::uint32_t owner = recordbuffer::GetBlobSlot(fields[4], record->Data()).ownerID;
-            if (recordbuffer::IsPresent(fields[4], record->Data()) &&
-                !table.BlobFile().RepairBlobChain(log, false, false, n, owner, first)) {
-                recordbuffer::SetBlobSlot(fields[4], record->Data(), {first, owner});
-                record->SetModified();
-            }
-            ++active;
-        }
-        std::vector<std::uint8_t> image(record->Data(), record->Data() + record->Size());
-        data.ReleaseRecord(record);
-        maxID = std::max(maxID, recordbuffer::RecordID(image.data()));
-        for (int slot = 0; slot < table.IndexCount(); ++slot) {
-            if ((slot == kPrimarySlot && !table.PrimaryIndexHasFields()) ||
-                image[recordlayout::Status] != recordlayout::StatusActive)
-                continue;
-            const TKeyLayout layout = TKeyLayout::For(table.IndexDefinition(slot), slot, fields);
-            const TKeyComparer comparer(layout, data.Header().Locale());
-            const TKeyBuilder builder(layout, data.Locale(), data.Header().languageID == 0);
-            TIndexTree(index, slot, comparer).InsertKey(builder.Build(image.data()).data(), n);
-        }
-        const TKeyLayout layout = TKeyLayout::For(table.IndexDefinition(kDeletedSlot), kDeletedSlot, fields);
-        const TKeyComparer comparer(layout, data.Header().Locale());
-        std::uint8_t key[kDeletedKeyLength];
-        TKeyBuilder::BuildDeletedKey(image[recordlayout::Status], recordbuffer::RecordID(image.data()), key);
-        TIndexTree(index, kDeletedSlot, comparer).InsertKey(key, n);
-    }
-    index.SetActiveRecords(active);
-    if (maxID > data.Header().lastRecordID) data.SetRecordIDCounter(maxID);
-    table.WriteBuffers(false, true, false, true, true);
-    table.EndWrite();
-}
 
 // The table every run starts from: records with and without BLOBs, and one
 // deleted record whose slot an append takes again.
@@ -134,26 +73,43 @@ std::vector<Operation> Operations() {
 // template's records: the subject may be in its old or its new state (its
 // BLOB may be lost by a mend), every other record exactly as it was.
 std::string Verify(const std::string& folder, const Inspection& original, const Operation& op, bool mend,
-                   bool& mended, bool done = false) {
+                   bool& mended, bool done = false, bool torn = false) {
     auto session = coretest::FastSession();
     TDataDirectory* directory = session->OpenDataDirectory("PH", folder);
+    std::string result;
+    mended = false;
+    {
+        // The table's own verify, and its repair where that finds damage.
+        TTableMaintenance maintenance(*directory, "Edits");
+        std::string log;
+        maintenance.Events.OnLog = [&](const std::string& message) { log += message + "\n"; };
+        if (!maintenance.VerifyTable()) {
+            if (!mend) {
+                result += "does not verify:\n" + log;
+            } else {
+                maintenance.RepairTable();
+                mended = true;
+                log.clear();
+                if (!maintenance.VerifyTable()) result += "damaged after the repair:\n" + log;
+            }
+        }
+    }
     TDataCursor cursor(*directory);
     cursor.TableName = "Edits";
     cursor.OpenCursor();
-    Inspection seen = Inspect(cursor.Table());
-    mended = false;
-    if (!seen.problems.empty() && mend) {
-        Mend(cursor.Table());
-        mended = true;
-        seen = Inspect(cursor.Table());
-    }
-    std::string result = seen.problems;
+    const Inspection seen = Inspect(cursor.Table());
+    result += seen.problems;
     for (const auto& [name, values] : original.rows) {
         if (name == op.subject) continue;
         const auto it = seen.rows.find(name);
         if (it == seen.rows.end()) result += "lost " + name + "\n";
         else if (!(it->second == values)) result += "changed " + name + "\n";
     }
+    // A record write cut short in a reused slot leaves the deleted record's
+    // own fields behind its new header: the repair then finds that record
+    // active again. Nothing else may come back.
+    std::size_t revived = 0;
+    if (torn && seen.rows.count("r4") != 0 && original.rows.count("r4") == 0) revived = 1;
     const auto it = seen.rows.find(op.subject);
     auto matches = [&](const std::optional<Values>& state) {
         if (!state) return it == seen.rows.end();
@@ -170,8 +126,12 @@ std::string Verify(const std::string& folder, const Inspection& original, const 
                       std::to_string(it->second.data.size());
         result += "\n";
     }
-    if (seen.rows.size() + (it == seen.rows.end() ? 1 : 0) != original.rows.size() + (op.before ? 0 : 1))
-        result += "records came or went\n";
+    if (seen.rows.size() - revived + (it == seen.rows.end() ? 1 : 0) != original.rows.size() + (op.before ? 0 : 1))
+    {
+        result += "records came or went:";
+        for (const auto& entry : seen.rows) result += " " + entry.first;
+        result += "\n";
+    }
     cursor.CloseCursor();
     return result;
 }
@@ -215,8 +175,12 @@ TEST(CursorEditFault, AFailedWriteAtAnyPointLeavesATableThatVerifiesOrIsMended) 
         }
         ASSERT_GT(writes, 2u);
         int verified = 0;
-        for (std::uint64_t k = 1; k <= writes; ++k) {
-            SCOPED_TRACE("failing write " + std::to_string(k) + " of " + std::to_string(writes));
+        // Each write fails outright, then transfers only part of its bytes.
+        for (std::uint64_t run = 0; run < 2 * writes; ++run) {
+            const std::uint64_t k = run % writes + 1;
+            const bool shortWrite = run >= writes;
+            SCOPED_TRACE(std::string(shortWrite ? "short " : "failing ") + "write " + std::to_string(k) + " of " +
+                         std::to_string(writes));
             pixhold::test::TempDir dir;
             copy(dir);
             bool done = false;
@@ -228,7 +192,8 @@ TEST(CursorEditFault, AFailedWriteAtAnyPointLeavesATableThatVerifiesOrIsMended) 
                 int code = 0;
                 {
                     auto faults = std::make_shared<TFaultPlan>();
-                    faults->FailNth(FileOp::Write, k);
+                    if (shortWrite) faults->ShortWriteNth(k, 7);
+                    else faults->FailNth(FileOp::Write, k);
                     ScopedFaultPlan plan(faults);
                     try {
                         op.run(cursor);
@@ -250,7 +215,7 @@ TEST(CursorEditFault, AFailedWriteAtAnyPointLeavesATableThatVerifiesOrIsMended) 
                 cursor.CloseCursor();
             }
             bool mended = false;
-            EXPECT_EQ(Verify(dir.folder(), original, op, !done, mended, done), "");
+            EXPECT_EQ(Verify(dir.folder(), original, op, !done, mended, done, shortWrite), "");
             if (!mended) ++verified;
         }
         // Failures before the first write of the record leave the table as it was.

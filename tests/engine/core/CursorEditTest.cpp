@@ -3,6 +3,7 @@
 #include <random>
 
 #include "CursorEditSupport.h"
+#include "CursorTestSupport.h"
 #include "EngineError.h"
 #include "RecordBuffer.h"
 #include "TableTestSupport.h"
@@ -235,6 +236,82 @@ TEST(CursorEdit, ACloneOwnsCopiesOfTheBlobs) {
     const Inspection seen = Inspect(cursor->Table());
     EXPECT_EQ(seen.problems, "");
     EXPECT_EQ(seen.rows.at("copy").data, std::string(5000, 'q'));
+}
+
+}  // namespace
+}  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+using namespace edittest;
+
+// An exclusive cursor takes no locks and keeps its changes cached until it
+// flushes (or closes); then the files hold all of them.
+TEST(CursorEdit, AnExclusiveCursorWritesItsChangesWhenItFlushes) {
+    EditFixture fx;
+    const std::string dat = coretest::FileBytes(fx.FilePath(".DAT"));
+    {
+        TDataCursor cursor(fx.Directory());
+        cursor.TableName = fx.TableName;
+        cursor.Exclusive = true;
+        cursor.OpenCursor();
+        for (int i = 0; i < 5; ++i) Append(cursor, {"x" + std::to_string(i), i, "c" + std::to_string(i), "", std::string(900, 'e')});
+        std::vector<std::uint8_t> buffer(cursor.RecordSize());
+        ASSERT_TRUE(Seek(cursor, "x2"));
+        ASSERT_EQ(cursor.GetCurrentRecord(buffer.data(), true), 0);
+        EXPECT_EQ(cursor.LockedRecord(), 0u);  // nothing to lock against
+        Fill(cursor, buffer, {"x2", 20, "c2", "changed", "new"});
+        cursor.ModifyRecord(buffer.data(), true, true);
+        ASSERT_TRUE(Seek(cursor, "x3"));
+        cursor.GetCurrentRecord(buffer.data());
+        cursor.DeleteRecord(buffer.data(), true);
+        EXPECT_EQ(coretest::FileBytes(fx.FilePath(".DAT")), dat);
+        cursor.FlushBuffers(false, false, true, true, true);
+        EXPECT_EQ(coretest::FileBytes(fx.FilePath(".DAT")), dat);
+        cursor.FlushBuffers(true, false, true, true, true);
+        EXPECT_NE(coretest::FileBytes(fx.FilePath(".DAT")), dat);
+        cursor.FlushOSBuffers();
+        cursor.CloseCursor();
+    }
+    auto cursor = fx.Open();
+    const Inspection seen = Inspect(cursor->Table());
+    EXPECT_EQ(seen.problems, "");
+    ASSERT_EQ(seen.rows.size(), 4u);
+    EXPECT_EQ(seen.rows.at("x2"), (Values{"x2", 20, "c2", "changed", "new"}));
+    EXPECT_EQ(seen.rows.at("x4").data, std::string(900, 'e'));
+}
+
+}  // namespace
+}  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+// After the cursor's own changes the records it shows stay right: physical
+// order shows the active records, and an active filter still hides its own.
+TEST(CursorEdit, OwnChangesKeepTheShownRecordsInPhysicalOrderAndUnderFilters) {
+    for (const bool filtered : {false, true}) {
+        SCOPED_TRACE(filtered);
+        edittest::EditFixture fx(false);
+        auto cursor = fx.Open();
+        if (filtered) cursor->ActivateFilter(cursor->AddFilter(std::make_unique<cursortest::HideRecords>(std::set<std::uint32_t>{2})));
+        for (int i = 1; i <= 4; ++i) edittest::Append(*cursor, {"p" + std::to_string(i), i, "c" + std::to_string(i), "", ""});
+        EXPECT_EQ(cursor->GetRecordCount(), filtered ? 3u : 4u);
+        std::vector<std::uint8_t> buffer(cursor->RecordSize());
+        cursor->SetToBegin();
+        ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+        EXPECT_EQ(cursor->CurrentRecordNumber(), 1u);
+        cursor->DeleteRecord(buffer.data(), true);
+        EXPECT_EQ(cursor->GetRecordCount(), filtered ? 2u : 3u);
+        // The next record after the deleted one's place.
+        ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+        EXPECT_EQ(cursor->CurrentRecordNumber(), filtered ? 3u : 2u);
+        std::vector<std::uint32_t> walked;
+        cursor->SetToBegin();
+        while (cursor->GetNextRecord(nullptr) == 0) walked.push_back(cursor->CurrentRecordNumber());
+        EXPECT_EQ(walked, filtered ? (std::vector<std::uint32_t>{3, 4}) : (std::vector<std::uint32_t>{2, 3, 4}));
+    }
 }
 
 }  // namespace
