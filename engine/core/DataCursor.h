@@ -4,9 +4,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "BTree.h"
+#include "CursorFilter.h"
 #include "DataFile.h"
 #include "DataTable.h"
 #include "IndexKey.h"
@@ -19,18 +21,6 @@ class TDataDirectory;
 class TDataSession;
 class TDataTable;
 class TDataCursor;
-
-// A filter narrows the records a cursor shows. The filter machinery proper
-// (expressions, how a filter decides) lives above this seam; the cursor only
-// asks an active filter to clear the records it hides.
-class TCursorFilter {
-public:
-    virtual ~TCursorFilter() = default;
-    // Clears from `visible` every record this filter hides.
-    virtual void Narrow(TDataCursor& cursor, TRecordsBitmap& visible) = 0;
-    // The same filter for another cursor of the table (cursor cloning).
-    virtual std::unique_ptr<TCursorFilter> Clone() const = 0;
-};
 
 // Slots of the index a cursor can follow.
 inline constexpr int kNoIndex = 255;
@@ -142,13 +132,31 @@ public:
     bool RangeActive() const { return rangeActive_; }
 
     // ---- filters ----
-    // Returns the filter's handle (from 1). A new filter is inactive.
-    int AddFilter(std::unique_ptr<TCursorFilter> filter);
-    void ActivateFilter(int handle);
-    void DeactivateFilter(int handle);
-    void DropFilter(int handle);
+    // A new, inactive filter: an expression (text or parsed tree, 10051 when
+    // it is no boolean expression or neither is given), a callback asked per
+    // record, or a rule of its own. Appended to the list when insertAtEnd is
+    // set, else placed before the first filter evaluated only on the records
+    // kept by those before it. A cursor holds at most 64 filters (9482).
+    TFilter* AddFilter(std::string_view text, const TFilterOptions& options = {}, bool insertAtEnd = true);
+    TFilter* AddFilter(std::unique_ptr<TExpToken> parsed, const TFilterOptions& options = {},
+                       bool insertAtEnd = true);
+    TFilter* AddFilter(TRecordFilterCallback callback, void* dataset, const TFilterOptions& options = {},
+                       bool insertAtEnd = true);
+    TFilter* AddFilter(std::unique_ptr<TCursorFilter> filter, const TFilterOptions& options = {},
+                       bool insertAtEnd = true);
+    // Each takes a filter of this cursor (10050 otherwise) or null for all of
+    // them, and keeps the cursor on its record (or the nearest visible one).
+    void ActivateFilter(TFilter* filter);
+    void DeactivateFilter(TFilter* filter);
+    void DropFilter(TFilter* filter);
+    const std::vector<std::unique_ptr<TFilter>>& Filters() const { return filters_; }
     bool FilterActive() const { return filterActive_; }
     const TRecordsBitmap& VisibleRecords() const { return visible_; }
+    // The active records while filters apply (ActiveRecords).
+    const TRecordsBitmap& ActiveRecords() const { return activeRecords_; }
+    // Brings the filter sets up to date after this cursor appended (no old
+    // image), changed, or deleted (no new image) record `record`.
+    void RecordChangedForFilters(std::uint32_t record, const std::uint8_t* oldImage, const std::uint8_t* newImage);
 
     // ---- re-reading ----
     void Refresh();
@@ -162,10 +170,6 @@ public:
     std::uint32_t SuggestedReadAhead(ReadDirection direction) const override;
 
 private:
-    struct Filter {
-        std::unique_ptr<TCursorFilter> filter;
-        bool active = false;
-    };
     // Where the cursor stands. In index order: the leaf page and position of
     // the current key (a copy of which is kept), and its ordinal in the whole
     // index; in physical order: the record number.
@@ -228,7 +232,15 @@ private:
     std::uint32_t CountBelow(const std::uint8_t* key, bool inclusive, KeyPlace* place = nullptr);
     void StandOnEntry(std::uint32_t page, int position, std::uint32_t ordinal);
     void ComputeRangePositions();
-    void RebuildVisible();
+    // The active records again and, with `evaluate`, each active filter's
+    // matching records (all, or only `only`); then the visible records.
+    void RebuildVisible(bool evaluate = true, TFilter* only = nullptr);
+    void EvaluateFilters(const TRecordsBitmap& active, TFilter* only);
+    void CombineVisible();
+    TFilter* JoinFilter(std::unique_ptr<TFilter> filter, bool insertAtEnd);
+    std::size_t FilterIndex(TFilter* filter) const;
+    void ChangeFilters(TFilter* filter, bool activate, bool drop);
+    friend class TFilterEvaluator;
     void ReturnTo(const Position& saved);
     // Stands on the first visible key at or above `key` inside the range;
     // false (top) when there is none.
@@ -267,8 +279,9 @@ private:
     std::uint32_t rangeFirst_ = 1;
     std::uint32_t rangeLast_ = 0;
 
-    std::vector<Filter> filters_;
+    std::vector<std::unique_ptr<TFilter>> filters_;
     bool filterActive_ = false;
+    TRecordsBitmap activeRecords_;
     TRecordsBitmap visible_;
     std::uint32_t visibleCount_ = 0;
 
