@@ -220,7 +220,7 @@ TRecordsBitmap TFilterEvaluator::ScanIndex(TFilter& filter, const TExpToken& nod
         int p = 1;
         if (!interval.low.empty() || Ascending(layout)) {
             std::fill(seekKey.begin(), seekKey.end(), 0);
-            std::memcpy(seekKey.data(), interval.low.data(), interval.low.size());
+            if (!interval.low.empty()) std::memcpy(seekKey.data(), interval.low.data(), interval.low.size());
             TIndexPath path;
             bool exact = false;
             if (!tree.Seek(seekKey.data(), path, exact)) throw TDataCursor::Restart{};
