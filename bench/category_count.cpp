@@ -127,7 +127,7 @@ struct Figures {
 };
 
 Figures Measure(TDataCursor& cursor, const std::string& text, bool caseInsensitive) {
-    TFilterOptions options;
+    TCursorFilterOptions options;
     options.caseInsensitive = caseInsensitive;
     Figures f;
     f.seconds = 1e300;

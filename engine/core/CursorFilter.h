@@ -31,7 +31,7 @@ public:
 using TRecordFilterCallback =
     std::function<bool(void* dataset, TDataCursor& cursor, const std::uint8_t* record, std::uint32_t recordNumber)>;
 
-struct TFilterOptions {
+struct TCursorFilterOptions {
     bool caseInsensitive = false;
     // A "*" at the end of a compared text is an ordinary character.
     bool noPartialCompare = false;
@@ -55,8 +55,11 @@ public:
     enum class Kind { Expression, Callback, Custom };
 
     TDataCursor& Cursor() const { return cursor_; }
+    // A number for the filter, unique among the filters of its cursor (from
+    // 1), for callers that keep filters by number.
+    int Handle() const { return handle_; }
     Kind FilterKind() const { return kind_; }
-    const TFilterOptions& Options() const { return options_; }
+    const TCursorFilterOptions& Options() const { return options_; }
     // kOptimizeNone, kOptimizePartial or kOptimizeFull.
     int OptimizeLevel() const { return optimizeLevel_; }
     // The matching records the indexes' key counts suggest (informative only).
@@ -79,8 +82,9 @@ private:
     explicit TFilter(TDataCursor& cursor) : cursor_(cursor) {}
 
     TDataCursor& cursor_;
+    int handle_ = 0;
     Kind kind_ = Kind::Expression;
-    TFilterOptions options_;
+    TCursorFilterOptions options_;
     // Expression filters: the text or the parsed tree it came from (cursor
     // cloning adds it again), and the prepared expression.
     std::string text_;

@@ -23,7 +23,7 @@ bool DependsOnEarlier(const TFilter& filter) {
 
 // ---- adding ------------------------------------------------------------------------------
 
-TFilter* TDataCursor::AddFilter(std::string_view text, const TFilterOptions& options, bool insertAtEnd) {
+TFilter* TDataCursor::AddFilter(std::string_view text, const TCursorFilterOptions& options, bool insertAtEnd) {
     CheckOpen();
     if (filters_.size() >= kMaxCursorFilters) Raise(err::TooManyFilters);
     std::unique_ptr<TFilter> filter(new TFilter(*this));
@@ -36,7 +36,7 @@ TFilter* TDataCursor::AddFilter(std::string_view text, const TFilterOptions& opt
     return JoinFilter(std::move(filter), insertAtEnd);
 }
 
-TFilter* TDataCursor::AddFilter(std::unique_ptr<TExpToken> parsed, const TFilterOptions& options, bool insertAtEnd) {
+TFilter* TDataCursor::AddFilter(std::unique_ptr<TExpToken> parsed, const TCursorFilterOptions& options, bool insertAtEnd) {
     CheckOpen();
     if (filters_.size() >= kMaxCursorFilters) Raise(err::TooManyFilters);
     if (!parsed) RaiseFilterError(TableName, "filter expression must be a boolean expression");
@@ -50,7 +50,7 @@ TFilter* TDataCursor::AddFilter(std::unique_ptr<TExpToken> parsed, const TFilter
     return JoinFilter(std::move(filter), insertAtEnd);
 }
 
-TFilter* TDataCursor::AddFilter(TRecordFilterCallback callback, void* dataset, const TFilterOptions& options,
+TFilter* TDataCursor::AddFilter(TRecordFilterCallback callback, void* dataset, const TCursorFilterOptions& options,
                                 bool insertAtEnd) {
     CheckOpen();
     if (filters_.size() >= kMaxCursorFilters) Raise(err::TooManyFilters);
@@ -63,7 +63,7 @@ TFilter* TDataCursor::AddFilter(TRecordFilterCallback callback, void* dataset, c
     return JoinFilter(std::move(filter), insertAtEnd);
 }
 
-TFilter* TDataCursor::AddFilter(std::unique_ptr<TCursorFilter> custom, const TFilterOptions& options,
+TFilter* TDataCursor::AddFilter(std::unique_ptr<TCursorFilter> custom, const TCursorFilterOptions& options,
                                 bool insertAtEnd) {
     CheckOpen();
     if (filters_.size() >= kMaxCursorFilters) Raise(err::TooManyFilters);
@@ -77,6 +77,7 @@ TFilter* TDataCursor::AddFilter(std::unique_ptr<TCursorFilter> custom, const TFi
 
 TFilter* TDataCursor::JoinFilter(std::unique_ptr<TFilter> filter, bool insertAtEnd) {
     Guarded([&] { TFilterEvaluator(*this).Plan(*filter); });
+    filter->handle_ = ++lastFilterHandle_;
     auto at = filters_.end();
     if (!insertAtEnd) {
         at = std::find_if(filters_.begin(), filters_.end(),
@@ -91,6 +92,12 @@ std::size_t TDataCursor::FilterIndex(TFilter* filter) const {
     for (std::size_t i = 0; i < filters_.size(); ++i)
         if (filters_[i].get() == filter) return i;
     Raise(err::InvalidFilterHandle);
+}
+
+TFilter* TDataCursor::FindFilter(int handle) const {
+    for (const auto& f : filters_)
+        if (f->handle_ == handle) return f.get();
+    return nullptr;
 }
 
 void TDataCursor::ActivateFilter(TFilter* filter) { ChangeFilters(filter, true, false); }

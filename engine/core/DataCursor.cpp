@@ -148,7 +148,20 @@ void TDataCursor::ReleaseTable() {
     if (result < 0) Raise(static_cast<std::uint16_t>(-result));
 }
 
-void TDataCursor::CloseCursor() { ReleaseTable(); }
+void TDataCursor::CloseCursor() {
+    FreeAllBlobs();
+    if (table_ != nullptr && lockedRecord_ != 0) {
+        try {
+            UnlockCurrentRecord(0);
+        } catch (...) {
+            // Closing goes on; the table's last close releases what is left.
+        }
+    }
+    lockedRecord_ = 0;
+    conflictSeen_ = false;
+    editKeys_.reset();
+    ReleaseTable();
+}
 
 // ---- index selection --------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "CursorFilter.h"
 #include "DataFile.h"
 #include "DataTable.h"
+#include "EditKeys.h"
 #include "IndexKey.h"
 #include "RecordsBitmap.h"
 #include "TableContext.h"
@@ -21,6 +22,16 @@ class TDataDirectory;
 class TDataSession;
 class TDataTable;
 class TDataCursor;
+class TEditKeys;
+
+// How a cursor's BLOB is opened (the dataset's BLOB stream modes).
+enum class TBlobOpenMode : std::uint8_t { Read = 0, Write = 1, ReadWrite = 2 };
+
+// What a cursor's own change did to a record, for the visible-record upkeep.
+enum class TRecordChange : std::uint8_t { Appended, Modified, Deleted };
+
+// The most BLOBs one cursor keeps open at a time.
+inline constexpr std::size_t kMaxOpenBlobs = 128;
 
 // Slots of the index a cursor can follow.
 inline constexpr int kNoIndex = 255;
@@ -137,12 +148,12 @@ public:
     // record, or a rule of its own. Appended to the list when insertAtEnd is
     // set, else placed before the first filter evaluated only on the records
     // kept by those before it. A cursor holds at most 64 filters (9482).
-    TFilter* AddFilter(std::string_view text, const TFilterOptions& options = {}, bool insertAtEnd = true);
-    TFilter* AddFilter(std::unique_ptr<TExpToken> parsed, const TFilterOptions& options = {},
+    TFilter* AddFilter(std::string_view text, const TCursorFilterOptions& options = {}, bool insertAtEnd = true);
+    TFilter* AddFilter(std::unique_ptr<TExpToken> parsed, const TCursorFilterOptions& options = {},
                        bool insertAtEnd = true);
-    TFilter* AddFilter(TRecordFilterCallback callback, void* dataset, const TFilterOptions& options = {},
+    TFilter* AddFilter(TRecordFilterCallback callback, void* dataset, const TCursorFilterOptions& options = {},
                        bool insertAtEnd = true);
-    TFilter* AddFilter(std::unique_ptr<TCursorFilter> filter, const TFilterOptions& options = {},
+    TFilter* AddFilter(std::unique_ptr<TCursorFilter> filter, const TCursorFilterOptions& options = {},
                        bool insertAtEnd = true);
     // Each takes a filter of this cursor (10050 otherwise) or null for all of
     // them, and keeps the cursor on its record (or the nearest visible one).
@@ -150,6 +161,8 @@ public:
     void DeactivateFilter(TFilter* filter);
     void DropFilter(TFilter* filter);
     const std::vector<std::unique_ptr<TFilter>>& Filters() const { return filters_; }
+    // The filter with that handle, or null.
+    TFilter* FindFilter(int handle) const;
     bool FilterActive() const { return filterActive_; }
     const TRecordsBitmap& VisibleRecords() const { return visible_; }
     // The active records while filters apply (ActiveRecords).
@@ -157,6 +170,60 @@ public:
     // Brings the filter sets up to date after this cursor appended (no old
     // image), changed, or deleted (no new image) record `record`.
     void RecordChangedForFilters(std::uint32_t record, const std::uint8_t* oldImage, const std::uint8_t* newImage);
+
+    // ---- editing (DataCursorEdit.cpp) ----
+    // Record buffers are RecordSize() bytes: the 9-byte record header, then
+    // each field's presence byte and value (RecordBuffer.h reads and writes
+    // them). Every change checks the unique keys before anything is written,
+    // so a duplicate or a failed constraint leaves the table as it was.
+    //
+    // Zero bytes, then each field's default value.
+    void InitRecord(std::uint8_t* buffer);
+    // The current record with its BLOBs copied into new open BLOBs of the
+    // buffer, so that an append gives the new record its own copies. 8709
+    // (raised) when there is no current record.
+    void CloneCurrentRecord(std::uint8_t* buffer);
+    // Raises 9732, 9730 or 9731 for the first field that breaks its constraint.
+    void ValidateRecord(const std::uint8_t* buffer);
+    // With lock, prepares an edit: under the pessimistic protocol the record is
+    // locked (10258 when another cursor or process holds it); under both, 8708
+    // when the record now differs from `buffer`, the caller's copy. Returns
+    // the codes of GetCurrentRecord(buffer) otherwise.
+    int GetCurrentRecord(std::uint8_t* buffer, bool lock);
+    void AppendRecord(std::uint8_t* buffer, bool reposition);
+    void ModifyRecord(std::uint8_t* buffer, bool unlock, bool reposition);
+    // `expected` is the caller's copy of the current record (8708 when the
+    // record changed since, unless this cursor holds its lock).
+    void DeleteRecord(const std::uint8_t* expected, bool reposition);
+    void CancelRecord();
+    // n = 0: the current record.
+    void LockCurrentRecord(std::uint32_t n = 0);
+    void UnlockCurrentRecord(std::uint32_t n = 0);
+    std::uint32_t LockedRecord() const { return lockedRecord_; }
+    // Keep the record identifier given in the buffer on append and modify.
+    void SuppressAutoInc(bool suppress) { suppressAutoInc_ = suppress; }
+    bool AutoIncSuppressed() const { return suppressAutoInc_; }
+    bool ConflictSeen() const { return conflictSeen_; }
+    // Writes the table's buffers (an exclusive table's only when asked).
+    void FlushBuffers(bool writeIfExclusive, bool free, bool dataHeader, bool indexHeader, bool blobHeader);
+    void FlushOSBuffers();
+
+    // ---- BLOBs (DataCursorBlob.cpp) ----
+    // Codes are returned, not raised: 0, 10753 (not a BLOB field), 10030 (not
+    // open), 9494 (too many open), 9998 (unusable reference), 8711 (a read
+    // reached the end). New contents reach the table only through
+    // AppendRecord or ModifyRecord of the buffer that holds the BLOB.
+    int OpenBlob(std::uint16_t field, std::uint8_t* buffer, TBlobOpenMode mode, std::uint32_t& length);
+    int GetBlob(std::uint16_t field, const std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
+                void* data, std::uint32_t& read);
+    int PutBlob(std::uint16_t field, std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
+                const void* data);
+    int TruncateBlob(std::uint16_t field, std::uint8_t* buffer, std::uint32_t length);
+    int GetBlobSize(std::uint16_t field, const std::uint8_t* buffer, std::uint32_t& length);
+    // Releases the BLOB and puts its stored reference back into the buffer.
+    void FreeBlob(std::uint16_t field, std::uint8_t* buffer);
+    void FreeAllBlobs();
+    std::size_t OpenBlobCount() const;
 
     // ---- re-reading ----
     void Refresh();
@@ -190,6 +257,7 @@ private:
     struct Restart {};
 
     [[noreturn]] void Raise(std::uint16_t code, const std::string& index = {}) const;
+    [[noreturn]] void RaiseForField(std::uint16_t code, const std::string& field) const;
     void CheckOpen() const;
     void LoadDefinitions();
     void CheckPassword();
@@ -252,6 +320,45 @@ private:
     std::vector<std::uint8_t> PaddedBound(bool isKey, const std::uint8_t* bound, int fieldCount, bool high) const;
     int FieldBytesOf(int fieldCount) const;
 
+    // ---- editing (DataCursorEdit*.cpp) ----
+    // One BLOB open in a record buffer of this cursor; its handle is its
+    // place in blobs_ plus one.
+    struct OpenBlobBuffer {
+        std::uint16_t field = 0;
+        std::uint32_t firstBlock = 0;  // the stored reference
+        std::uint32_t ownerID = 0;
+        std::uint32_t recordNumber = 0;
+        std::vector<std::uint8_t> value;
+        bool modified = false;
+    };
+    // A write under the table's write lock, with the unwinding of a failure.
+    // `change` sets `touched` once it has changed a cached record, page or
+    // block; a failure after that drops the caches so that nothing of the
+    // half-made change is written later.
+    void Writing(const std::function<void(bool& touched)>& change);
+    bool LockFor(std::uint32_t n);
+    void UnlockFor(std::uint32_t n);
+    TEditKeys& Keys();
+    void ReadStored(std::uint32_t n, std::uint8_t* image);
+    bool SameAsStored(const std::uint8_t* buffer, const std::uint8_t* stored) const;
+    void CheckDuplicates(const std::uint8_t* image, const std::uint8_t* old, bool withDeleted);
+    // Writes the changed BLOBs of the image into new chains and puts their
+    // references into the image; frees the replaced chains of `old`. Returns
+    // whether BLOB data was written.
+    bool StoreBlobs(std::uint8_t* image, const std::uint8_t* old);
+    bool FreeRecordBlobs(const std::uint8_t* old);
+    void WriteTableBuffers(bool blob, bool index);
+    // "Sys Text" upkeep (DataCursorText.cpp): the words of `old` that are not
+    // in `image` leave the index, the new ones enter it. Either may be null.
+    // Returns whether the index changed.
+    bool UpdateTextIndex(const std::uint8_t* old, const std::uint8_t* image, std::uint32_t record);
+    void AfterOwnChange(std::uint32_t record, TRecordChange change, const std::uint8_t* image, bool reposition,
+                        const Position& saved);
+    OpenBlobBuffer* BlobOf(std::uint16_t field, const std::uint8_t* buffer);
+    int BlobHandleOf(std::uint16_t field, const std::uint8_t* buffer) const;
+    bool IsBlobField(std::uint16_t field) const;
+    void ReleaseBlobAt(std::size_t index);
+
     TDataDirectory& directory_;
     TDataTable* table_ = nullptr;
     std::vector<FieldDescriptor> fields_;
@@ -282,8 +389,15 @@ private:
     std::vector<std::unique_ptr<TFilter>> filters_;
     bool filterActive_ = false;
     TRecordsBitmap activeRecords_;
+    int lastFilterHandle_ = 0;
     TRecordsBitmap visible_;
     std::uint32_t visibleCount_ = 0;
+
+    std::uint32_t lockedRecord_ = 0;
+    bool conflictSeen_ = false;
+    bool suppressAutoInc_ = false;
+    std::vector<std::unique_ptr<OpenBlobBuffer>> blobs_;  // null: a free handle
+    std::unique_ptr<TEditKeys> editKeys_;
 
     TChangeCounters counters_;
     int readDepth_ = 0;

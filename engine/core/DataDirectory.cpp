@@ -8,6 +8,7 @@
 #include "DataSession.h"
 #include "DataTable.h"
 #include "EngineError.h"
+#include "FirstFailure.h"
 #include "FileList.h"
 #include "TableFileNames.h"
 
@@ -20,25 +21,6 @@ constexpr int kTableNotFound = -static_cast<int>(err::TableNotFound);
 constexpr std::size_t kTempNameDigits = 5;
 
 bool InUse(const TDataTable& table) { return table.UseCount() != 0 || table.InTransaction(); }
-
-// Collects the first failure of a run of steps that must all run.
-class TStepFailures {
-public:
-    template <typename F>
-    void Run(F&& step) {
-        try {
-            step();
-        } catch (...) {
-            if (!failure_) failure_ = std::current_exception();
-        }
-    }
-    void Rethrow() const {
-        if (failure_) std::rethrow_exception(failure_);
-    }
-
-private:
-    std::exception_ptr failure_;
-};
 
 }  // namespace
 
@@ -133,7 +115,7 @@ int TDataDirectory::OpenTable(const std::string& name, TDataTable*& table, bool 
             opened->StartTableTransaction();
         } catch (...) {
             // Not joined, so not usable: undo the open.
-            TStepFailures cleanup;
+            TFirstFailure cleanup;
             cleanup.Run([opened] { opened->RollbackTableTransaction(); });
             cleanup.Run([opened] { opened->CloseTableFiles(); });
             tables_.erase(Find(opened));
@@ -215,7 +197,7 @@ std::string TDataDirectory::MakeTempTableName(bool inMemory, long threadId) cons
 // ---- transactions ---------------------------------------------------------------------------
 
 void TDataDirectory::CloseUnusedTables() {
-    TStepFailures steps;
+    TFirstFailure steps;
     for (std::size_t i = tables_.size(); i-- > 0;) {
         TDataTable* table = tables_[i].get();
         if (InUse(*table)) continue;
@@ -230,7 +212,7 @@ void TDataDirectory::StartTransaction() {
     try {
         for (auto& table : tables_) table->StartTableTransaction();
     } catch (...) {
-        TStepFailures cleanup;
+        TFirstFailure cleanup;
         for (auto& table : tables_) cleanup.Run([&table] { table->RollbackTableTransaction(); });
         throw;
     }
@@ -246,14 +228,14 @@ void TDataDirectory::Commit(bool end, bool forceFlush) {
     try {
         for (std::size_t i = tables_.size(); i-- > 0;) tables_[i]->PrepareCommit();
     } catch (...) {
-        TStepFailures cleanup;
+        TFirstFailure cleanup;
         for (auto& table : tables_) cleanup.Run([&table] { table->EndWrite(); });
         throw;
     }
     // 2. Write every table's buffers; a failure does not keep the others from
     //    being written. A table left partly written sees the files as they are
     //    at its next lock, since its counters no longer match those on disk.
-    TStepFailures steps;
+    TFirstFailure steps;
     for (std::size_t i = tables_.size(); i-- > 0;) {
         TDataTable* table = tables_[i].get();
         steps.Run([table, end, forceFlush] { table->CommitTableBuffers(end, forceFlush); });
@@ -272,7 +254,7 @@ void TDataDirectory::Commit(bool end, bool forceFlush) {
 }
 
 void TDataDirectory::Rollback() {
-    TStepFailures steps;
+    TFirstFailure steps;
     for (std::size_t i = tables_.size(); i-- > 0;) {
         TDataTable* table = tables_[i].get();
         steps.Run([table] { table->RollbackTableTransaction(); });

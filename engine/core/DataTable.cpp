@@ -6,35 +6,12 @@
 #include "DataDirectory.h"
 #include "DataSession.h"
 #include "EngineError.h"
+#include "FirstFailure.h"
 #include "FileList.h"
 #include "IndexKey.h"
 #include "TableFileNames.h"
 
 namespace pixhold::engine {
-
-namespace {
-
-// Runs every step and passes on the first failure once all have run, so that
-// a failing step never keeps the later ones (closes, unlocks) from running.
-class TFirstFailure {
-public:
-    template <typename F>
-    void Run(F&& step) {
-        try {
-            step();
-        } catch (...) {
-            if (!failure_) failure_ = std::current_exception();
-        }
-    }
-    void Rethrow() const {
-        if (failure_) std::rethrow_exception(failure_);
-    }
-
-private:
-    std::exception_ptr failure_;
-};
-
-}  // namespace
 
 TDataTable::TDataTable(TDataDirectory& directory, std::string name)
     : directory_(directory),

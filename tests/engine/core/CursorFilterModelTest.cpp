@@ -293,7 +293,7 @@ protected:
     }
 
     // The records a plain evaluation of the filter keeps among the active ones.
-    std::set<std::uint32_t> Plain(const std::string& text, const TFilterOptions& options) {
+    std::set<std::uint32_t> Plain(const std::string& text, const TCursorFilterOptions& options) {
         const TFilterExpression expression(text, writerTable_->Fields(), "Mix",
                                            writerTable_->DataFile().Header().Locale(),
                                            {options.caseInsensitive, options.noPartialCompare});
@@ -316,8 +316,8 @@ protected:
         return out;
     }
 
-    TFilterOptions RandomOptions() {
-        TFilterOptions o;
+    TCursorFilterOptions RandomOptions() {
+        TCursorFilterOptions o;
         o.caseInsensitive = Chance(25);
         o.noPartialCompare = Chance(10);
         return o;
@@ -349,7 +349,7 @@ TEST_P(FilterModel, VisibleRecordsEqualAPlainEvaluationOverEveryRecord) {
         SCOPED_TRACE("round " + std::to_string(round));
         if (round % 20 == 0) cursor_->SetIndexName(orders[(round / 20) % 4]);
         const std::string text = Expression(3);
-        const TFilterOptions options = RandomOptions();
+        const TCursorFilterOptions options = RandomOptions();
         SCOPED_TRACE(text + (options.caseInsensitive ? " [case-insensitive]" : "") +
                      (options.noPartialCompare ? " [no partial]" : ""));
         std::set<std::uint32_t> expected;
@@ -375,7 +375,7 @@ TEST_P(FilterModel, VisibleRecordsEqualAPlainEvaluationOverEveryRecord) {
         // A second filter, sometimes evaluated only on what the first kept.
         if (round % 4 == 1) {
             const std::string second = Leaf();
-            TFilterOptions kept = RandomOptions();
+            TCursorFilterOptions kept = RandomOptions();
             kept.onKeptRecords = Chance(50);
             std::set<std::uint32_t> both;
             try {

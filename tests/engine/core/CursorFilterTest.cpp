@@ -138,7 +138,7 @@ TEST_F(CursorFilters, SeveralFiltersShowTheRecordsThatPassThemAll) {
 
 TEST_F(CursorFilters, AFilterOnKeptRecordsSeesOnlyWhatTheEarlierOnesKeptAndRecoversWhenTheyGo) {
     TFilter* category = cursor->AddFilter("Cat = 'a'");
-    TFilterOptions kept;
+    TCursorFilterOptions kept;
     kept.onKeptRecords = true;
     TFilter* byName = cursor->AddFilter("UPPER(Name) LIKE 'N1%'", kept);
     ASSERT_EQ(byName->OptimizeLevel(), kOptimizeNone);
@@ -151,7 +151,7 @@ TEST_F(CursorFilters, AFilterOnKeptRecordsSeesOnlyWhatTheEarlierOnesKeptAndRecov
 }
 
 TEST_F(CursorFilters, AFilterNotAddedAtTheEndGoesBeforeTheFirstOnKeptRecords) {
-    TFilterOptions kept;
+    TCursorFilterOptions kept;
     kept.onKeptRecords = true;
     TFilter* first = cursor->AddFilter("Num > 0");
     TFilter* onKept = cursor->AddFilter("Num < 5", kept);
@@ -221,7 +221,7 @@ TEST_F(CursorFilters, OptimizeLevelsFollowTheIndexesOfTheTable) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TFilterOptions options;
+        TCursorFilterOptions options;
         options.caseInsensitive = c.caseInsensitive;
         TFilter* filter = cursor->AddFilter(c.text, options);
         EXPECT_EQ(filter->OptimizeLevel(), c.level);
@@ -369,7 +369,7 @@ TEST_F(CursorFilters, TheCursorsOwnChangesUpdateTheSetsRecordByRecord) {
 }
 
 TEST_F(CursorFilters, UpdatedSetsEqualASetsBuiltFromScratch) {
-    TFilterOptions kept;
+    TCursorFilterOptions kept;
     kept.onKeptRecords = true;
     cursor->ActivateFilter(cursor->AddFilter("Num > -3"));
     cursor->ActivateFilter(cursor->AddFilter("UPPER(Cat) = 'DOG' OR Cat = 'b'", kept));
