@@ -433,3 +433,94 @@ TEST_F(CursorFilters, TheOldNarrowingFiltersStillWork) {
 
 }  // namespace
 }  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+using cursortest::CursorFixture;
+using cursortest::Current;
+using cursortest::RecordImage;
+using cursortest::Row;
+
+// Appends, changes and deletions made through the cursor itself while filters
+// are active: each updates the sets for its record, without a rebuild.
+TEST(CursorFilterEdits, EditsThroughTheCursorKeepTheVisibleRecordsCurrent) {
+    CursorFixture fx;
+    for (int i = 0; i < 20; ++i) fx.Append("r" + std::to_string(10 + i), i - 5, i % 2 == 0 ? "a" : "b");
+    auto cursor = fx.Open();
+    TFilter* category = cursor->AddFilter("Cat = 'a'");
+    int asked = 0;
+    TFilter* positive = cursor->AddFilter(
+        [&](void*, TDataCursor& c, const std::uint8_t* record, std::uint32_t) {
+            ++asked;
+            return cursortest::RowOf(c, std::vector<std::uint8_t>(record, record + c.RecordSize())).num >= 0;
+        },
+        nullptr);
+    cursor->ActivateFilter(nullptr);
+    const std::uint32_t count = cursor->GetRecordCount();
+    ASSERT_EQ(count, 7u);  // Cat a: even i; Num >= 0: i >= 5
+    const std::uint64_t keysBefore = category->KeysRead();
+    asked = 0;
+
+    auto append = [&](const std::string& name, std::int32_t num, const std::string& cat) {
+        auto image = RecordImage(*cursor, name, num, cat);
+        cursor->AppendRecord(image.data(), false);
+    };
+    append("x1", 3, "b");  // fails the category
+    EXPECT_EQ(cursor->GetRecordCount(), count);
+    append("x2", 3, "a");  // passes both
+    EXPECT_EQ(cursor->GetRecordCount(), count + 1);
+    append("x3", -3, "a");  // fails the callback
+    EXPECT_EQ(cursor->GetRecordCount(), count + 1);
+    EXPECT_EQ(asked, 3) << "the callback is asked for the written records only";
+
+    // Change the first visible record out of the category, then delete the next.
+    cursor->SetToBegin();
+    std::vector<std::uint8_t> buffer(cursor->RecordSize());
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    ASSERT_EQ(cursor->GetCurrentRecord(buffer.data(), true), 0);
+    const Row changed = cursortest::RowOf(*cursor, buffer);
+    auto moved = RecordImage(*cursor, changed.name, changed.num, "b");
+    std::copy(buffer.begin(), buffer.begin() + recordlayout::HeaderSize, moved.begin());
+    cursor->ModifyRecord(moved.data(), true, false);
+    EXPECT_EQ(cursor->GetRecordCount(), count);
+    cursor->SetToBegin();
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    EXPECT_NE(cursortest::RowOf(*cursor, buffer).name, changed.name);
+    cursor->DeleteRecord(buffer.data(), false);
+    EXPECT_EQ(cursor->GetRecordCount(), count - 1);
+    EXPECT_EQ(category->KeysRead(), keysBefore) << "no rebuild: the index was not scanned again";
+
+    // What the cursor shows is what a rebuild from the files finds.
+    std::vector<std::string> shown;
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(buffer.data()) == 0) shown.push_back(cursortest::RowOf(*cursor, buffer).name);
+    EXPECT_EQ(shown.size(), count - 1);
+    cursor->Refresh();
+    std::vector<std::string> rebuilt;
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(buffer.data()) == 0) rebuilt.push_back(cursortest::RowOf(*cursor, buffer).name);
+    EXPECT_EQ(shown, rebuilt);
+    EXPECT_TRUE(positive->Active());
+}
+
+TEST(CursorFilterEdits, PhysicalOrderShowsAppendedAndHidesDeletedRecords) {
+    CursorFixture fx(false);
+    for (int i = 0; i < 5; ++i) fx.Append("p" + std::to_string(i), i, "a");
+    auto cursor = fx.Open();
+    ASSERT_TRUE(cursor->PhysicalOrder());
+    auto image = RecordImage(*cursor, "new", 9, "b");
+    cursor->AppendRecord(image.data(), false);
+    EXPECT_EQ(cursor->GetRecordCount(), 6u);
+    cursor->ActivateFilter(cursor->AddFilter("Cat = 'b'"));
+    EXPECT_EQ(cursor->GetRecordCount(), 1u);
+    std::vector<std::uint8_t> buffer(cursor->RecordSize());
+    ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+    cursor->DeleteRecord(buffer.data(), false);
+    EXPECT_EQ(cursor->GetRecordCount(), 0u);
+    cursor->DropFilter(nullptr);
+    EXPECT_EQ(cursor->GetRecordCount(), 5u);
+}
+
+}  // namespace
+}  // namespace pixhold::engine
