@@ -421,7 +421,7 @@ void TCofferDataSet::Edit() {
         Append();
         return;
     }
-    if (!CanModify()) RaiseDatasetError(dserr::FieldReadOnly, ErrorTableName());
+    if (!CanModify()) RaiseDatasetError(dserr::DataSetReadOnly);
     FireEvent(BeforeEdit);
     RunWithErrorEvent(OnEditError, [this] {
         TEngineLock lock(DBSession());
@@ -440,7 +440,7 @@ void TCofferDataSet::Edit() {
 
 void TCofferDataSet::Append() {
     CheckBrowseMode();
-    if (!CanModify()) RaiseDatasetError(dserr::FieldReadOnly, ErrorTableName());
+    if (!CanModify()) RaiseDatasetError(dserr::DataSetReadOnly);
     FireEvent(BeforeInsert);
     FireEvent(BeforeScroll);
     savedRecord_ = record_;
@@ -511,7 +511,7 @@ void TCofferDataSet::Delete() {
         return;
     }
     if (IsEmpty()) RaiseDatasetError(dserr::EmptyDataSet);
-    if (!CanModify()) RaiseDatasetError(dserr::FieldReadOnly, ErrorTableName());
+    if (!CanModify()) RaiseDatasetError(dserr::DataSetReadOnly);
     FireEvent(BeforeDelete);
     FireEvent(BeforeScroll);
     // An edit in progress is given up: the record goes anyway.

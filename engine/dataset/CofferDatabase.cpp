@@ -67,6 +67,9 @@ const std::string& TCofferDatabase::SessionName() const {
 void TCofferDatabase::SetSessionName(const std::string& value) {
     CheckInactive();
     sessionName_ = value;
+    // Joins the named session at once, so that its datasets find it by name
+    // before it is connected.
+    if (TCofferSession* session = TCofferSessionList::Instance().FindSession(value)) AttachTo(*session);
 }
 
 void TCofferDatabase::SetHandleShared(bool value) {

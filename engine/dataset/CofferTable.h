@@ -10,9 +10,6 @@
 
 namespace pixhold::engine {
 
-// Why a restructure would lose data.
-enum class TDataLossCause : std::uint8_t { dlUnknown, dlFieldDelete, dlFieldConvert, dlValidityCheck, dlKeyViolation };
-
 // The handle of one table of a database: opening (exclusive, read-only, index
 // choice), key search, definitions and the table-wide operations (create,
 // exists, delete, empty, optimise, repair, upgrade, restructure, password and
@@ -22,7 +19,7 @@ public:
     using TProgressEvent = std::function<void(TCofferTable&, int percentDone)>;
     using TSteppedProgressEvent = std::function<void(TCofferTable&, const std::string& step, int percentDone)>;
     using TLogEvent = std::function<void(TCofferTable&, const std::string& message)>;
-    using TDataLostEvent = std::function<void(TCofferTable&, TDataLossCause cause, const std::string& context,
+    using TDataLostEvent = std::function<void(TCofferTable&, std::uint8_t cause, const std::string& context,
                                               bool& continueRestructure, bool& stopAsking)>;
 
     explicit TCofferTable(const void* owner = nullptr) : TCofferDBDataSet(owner) {}

@@ -23,26 +23,35 @@ TFilter* FilterOf(TDataCursor& cursor, int handle) {
 
 }  // namespace
 
-void InitRecord(TDataCursor& cursor, std::uint8_t* buffer) {
-    std::fill(buffer, buffer + cursor.RecordSize(), std::uint8_t{0});
-}
-int GetCurrentRecordLocked(TDataCursor&, std::uint8_t*) { Missing("Record editing"); }
-void AppendRecord(TDataCursor&, std::uint8_t*) { Missing("Record editing"); }
-void ModifyRecord(TDataCursor&, std::uint8_t*) { Missing("Record editing"); }
-void DeleteRecord(TDataCursor&, std::uint8_t*) { Missing("Record editing"); }
-void CancelRecord(TDataCursor&) {}
+void InitRecord(TDataCursor& cursor, std::uint8_t* buffer) { cursor.InitRecord(buffer); }
+int GetCurrentRecordLocked(TDataCursor& cursor, std::uint8_t* buffer) { return cursor.GetCurrentRecord(buffer, true); }
+void AppendRecord(TDataCursor& cursor, std::uint8_t* buffer) { cursor.AppendRecord(buffer, true); }
+void ModifyRecord(TDataCursor& cursor, std::uint8_t* buffer) { cursor.ModifyRecord(buffer, true, true); }
+void DeleteRecord(TDataCursor& cursor, std::uint8_t* expected) { cursor.DeleteRecord(expected, true); }
+void CancelRecord(TDataCursor& cursor) { cursor.CancelRecord(); }
 
-int OpenBlob(TDataCursor&, int, std::uint8_t*, bool, std::uint32_t&) { Missing("BLOB access"); }
-int GetBlob(TDataCursor&, int, std::uint8_t*, std::uint32_t, std::uint32_t, std::uint8_t*, std::uint32_t&) {
-    Missing("BLOB access");
+int OpenBlob(TDataCursor& cursor, int field, std::uint8_t* buffer, bool write, std::uint32_t& length) {
+    return cursor.OpenBlob(static_cast<std::uint16_t>(field), buffer, write ? TBlobOpenMode::ReadWrite : TBlobOpenMode::Read,
+                           length);
 }
-int PutBlob(TDataCursor&, int, std::uint8_t*, std::uint32_t, std::uint32_t, const std::uint8_t*) {
-    Missing("BLOB access");
+int GetBlob(TDataCursor& cursor, int field, std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
+            std::uint8_t* data, std::uint32_t& bytesRead) {
+    return cursor.GetBlob(static_cast<std::uint16_t>(field), buffer, offset, length, data, bytesRead);
 }
-int TruncateBlob(TDataCursor&, int, std::uint8_t*, std::uint32_t) { Missing("BLOB access"); }
-int GetBlobSize(TDataCursor&, int, std::uint8_t*, std::uint32_t&) { Missing("BLOB access"); }
-void FreeBlob(TDataCursor&, int, std::uint8_t*) {}
-void FreeAllBlobs(TDataCursor&) {}
+int PutBlob(TDataCursor& cursor, int field, std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
+            const std::uint8_t* data) {
+    return cursor.PutBlob(static_cast<std::uint16_t>(field), buffer, offset, length, data);
+}
+int TruncateBlob(TDataCursor& cursor, int field, std::uint8_t* buffer, std::uint32_t length) {
+    return cursor.TruncateBlob(static_cast<std::uint16_t>(field), buffer, length);
+}
+int GetBlobSize(TDataCursor& cursor, int field, std::uint8_t* buffer, std::uint32_t& length) {
+    return cursor.GetBlobSize(static_cast<std::uint16_t>(field), buffer, length);
+}
+void FreeBlob(TDataCursor& cursor, int field, std::uint8_t* buffer) {
+    cursor.FreeBlob(static_cast<std::uint16_t>(field), buffer);
+}
+void FreeAllBlobs(TDataCursor& cursor) { cursor.FreeAllBlobs(); }
 
 int AddExpressionFilter(TDataCursor& cursor, const std::string& text, const TFilterOptions& options) {
     TCursorFilterOptions cursorOptions;
@@ -67,11 +76,10 @@ void UpgradeTable(TDataCursor&) { Missing("Table maintenance"); }
 void RestructureTable(TDataCursor&, const TRestructureRequest&) { Missing("Table maintenance"); }
 
 void FlushBuffers(TDataCursor& cursor) {
-    TDataTable& table = cursor.Table();
-    if (table.Exclusive() && !cursor.Directory().InTransaction()) {
-        table.WriteBuffers(false, true, false, table.HasBlobFields(), true);
+    if (cursor.Table().Exclusive() && !cursor.Directory().InTransaction()) {
+        cursor.FlushBuffers(true, false, true, true, cursor.Table().HasBlobFields());
     }
-    table.FlushOSBuffers();
+    cursor.FlushOSBuffers();
 }
 
 }  // namespace pixhold::engine::cursorops

@@ -51,6 +51,7 @@ inline constexpr const char* FieldNotFound = "Field '%s' not found";
 inline constexpr const char* DataSetOpen = "Cannot perform this operation on an open dataset";
 inline constexpr const char* DataSetClosed = "Cannot perform this operation on a closed dataset";
 inline constexpr const char* NotBrowsing = "Dataset not in edit or insert mode";
+inline constexpr const char* DataSetReadOnly = "Cannot modify a read-only dataset";
 inline constexpr const char* EmptyDataSet = "Cannot perform this operation on an empty dataset";
 inline constexpr const char* InvalidValue = "'%s' is not a valid value for field '%s'";
 inline constexpr const char* InvalidBookmark = "Invalid bookmark";

@@ -77,3 +77,25 @@ TEST_F(DatabaseTest, SessionDeactivationDisconnectsItsDatabases) {
 
 }  // namespace
 }  // namespace pixhold::engine::datasettest
+
+namespace pixhold::engine::datasettest {
+namespace {
+
+TEST_F(DatabaseTest, DatabaseMadeWithoutSessionJoinsTheNamedOneForItsDatasets) {
+    db_->Close();
+    db_->SetDatabaseName("Old");
+    TCofferDatabase db;  // joins the default session
+    db.SetDatabaseName("PH2");
+    db.SetSessionName("PHSession");
+    db.SetDirectory(dir_.folder());
+    EXPECT_EQ(session_->FindDatabase("PH2"), &db);
+    TCofferTable table;
+    table.SetSessionName("PHSession");
+    table.SetDatabaseName("PH2");
+    table.SetTableName("None.dat");
+    EXPECT_FALSE(table.TableExists());
+    EXPECT_TRUE(db.Connected());  // acquired, not a temporary database on a folder "PH2"
+}
+
+}  // namespace
+}  // namespace pixhold::engine::datasettest
