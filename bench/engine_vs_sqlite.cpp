@@ -2,10 +2,11 @@
 // one after the other in one run, each figure printed with the ratio
 // engine / SQLite (below 1 the engine is faster or smaller).
 //
-//   bench_engine_vs_sqlite [folder] [records] [small records] [BLOB block size]
+//   bench_engine_vs_sqlite [folder] [records] [small records] [BLOB block size] [cache MiB]
 //
 // Defaults: a fresh folder under $TMPDIR (or /tmp), 10,000 records,
-// 1,000,000 small records and the program's BLOB block size of 512. Workloads:
+// 1,000,000 small records, the program's BLOB block size of 512 and 2 MiB of
+// cache on each side (SQLite's default page cache). Workloads:
 //   append   records with a 250-character key, an integer and a 64 KiB BLOB,
 //            one insert per write (how the program posts a record)
 //   lookup   as many point look-ups by key, in a shuffled order, reading the
@@ -15,8 +16,8 @@
 //            index on the category (the average over each of the 10 categories)
 //   churn    delete every second record by key, then append them again
 //   size     the files of both tables at the end
-// The engine's tables are opened shared, as the program opens them, and its
-// caches get the 2 MiB that SQLite's page cache has by default. Nothing is
+// The engine's tables are opened shared, as the program opens them; its
+// record, index and BLOB caches each get as much as SQLite's page cache. Nothing is
 // flushed to the disk on either side, so the figures measure the way into
 // and out of the operating system's cache.
 
@@ -100,10 +101,11 @@ std::uint64_t FileSize(const fs::path& path) {
 
 class Sqlite {
 public:
-    explicit Sqlite(const fs::path& file) {
+    Sqlite(const fs::path& file, std::uint32_t cacheBytes) {
         if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) Fail("open");
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
+        Exec(("PRAGMA cache_size=-" + std::to_string(cacheBytes / 1024)).c_str());
     }
     ~Sqlite() {
         for (sqlite3_stmt* s : statements_) sqlite3_finalize(s);
@@ -159,11 +161,13 @@ IndexDescriptor IndexOn(const std::string& name, std::uint16_t field, bool uniqu
 // One session on the folder and one cursor on a table of it.
 class EngineTable {
 public:
-    EngineTable(const fs::path& folder, const std::string& name) : name_(name) {
+    EngineTable(const fs::path& folder, const std::string& name, std::uint32_t cacheBytes) : name_(name) {
         TBufferLimits limits;
-        limits.dataBufferBytes = 2 << 20;
-        limits.indexBufferBytes = 2 << 20;
-        limits.blobBufferBytes = 2 << 20;
+        limits.dataBufferBytes = cacheBytes;
+        limits.indexBufferBytes = cacheBytes;
+        limits.blobBufferBytes = cacheBytes;
+        // Bound by bytes like SQLite's cache, not by the default count of 8192 records.
+        limits.dataBufferRecords = cacheBytes / 64;
         session_.SetBufferLimits(limits);
         directory_ = session_.OpenDataDirectory("BENCH", folder.string() + "/");
     }
@@ -248,7 +252,8 @@ TableDefinition PicturesDefinition(std::uint16_t blockSize) {
     return d;
 }
 
-// Fields of the small table: Cat string(10), Num integer; index ByCat.
+// Fields of the small table: Cat string(10), Num integer; index ByCat with
+// compressed leaves (its keys repeat ten categories).
 TableDefinition SmallDefinition() {
     TableDefinition d;
     d.fields = {Field("Cat", fieldtype::String, 10), Field("Num", fieldtype::Integer)};
@@ -288,8 +293,10 @@ int Run(int argc, char** argv) {
     const std::uint32_t small = argc > 3 ? static_cast<std::uint32_t>(std::stoul(argv[3])) : 1000000;
     // The program's image tables use 512-byte BLOB blocks.
     const auto blockSize = static_cast<std::uint16_t>(argc > 4 ? std::stoul(argv[4]) : 512);
-    std::printf("folder %s, %u records of a 250-character key and a 64 KiB BLOB (block size %u), %u small records\n",
-                folder.c_str(), records, blockSize, small);
+    const auto cacheBytes = static_cast<std::uint32_t>((argc > 5 ? std::stoul(argv[5]) : 2) << 20);
+    std::printf("folder %s, %u records of a 250-character key and a 64 KiB BLOB (block size %u), %u small "
+                "records, %u MiB of cache\n",
+                folder.c_str(), records, blockSize, small, cacheBytes >> 20);
     std::printf("%-46s %12s %12s %8s\n", "workload", "engine", "sqlite", "ratio");
 
     std::vector<std::uint32_t> order(records);
@@ -298,10 +305,10 @@ int Run(int argc, char** argv) {
     std::vector<std::uint8_t> blob;
     std::vector<Figure> figures;
 
-    auto picsDb = std::make_unique<Sqlite>(folder / "pics.db");
+    auto picsDb = std::make_unique<Sqlite>(folder / "pics.db", cacheBytes);
     Sqlite& pics = *picsDb;
     pics.Exec("CREATE TABLE pics(key TEXT PRIMARY KEY, num INTEGER, img BLOB)");
-    EngineTable engine(folder, "Pics");
+    EngineTable engine(folder, "Pics", cacheBytes);
     engine.Create(PicturesDefinition(blockSize));
     TDataCursor& cursor = engine.Open();
     std::vector<std::uint8_t> image = engine.Image();
@@ -411,11 +418,11 @@ int Run(int argc, char** argv) {
     engine.Close();
 
     // count
-    auto smallOwner = std::make_unique<Sqlite>(folder / "small.db");
+    auto smallOwner = std::make_unique<Sqlite>(folder / "small.db", cacheBytes);
     Sqlite& smallDb = *smallOwner;
     smallDb.Exec("CREATE TABLE small(cat TEXT, num INTEGER)");
     smallDb.Exec("CREATE INDEX bycat ON small(cat)");
-    EngineTable smallEngine(folder, "Small");
+    EngineTable smallEngine(folder, "Small", cacheBytes);
     smallEngine.Create(SmallDefinition());
     double fillEngine = Milliseconds([&] {
         // Filled under an exclusive open, which writes at the close: a bulk

@@ -13,6 +13,7 @@
 #include "DataTable.h"
 #include "EditKeys.h"
 #include "IndexKey.h"
+#include "RecordBuffer.h"
 #include "RecordsBitmap.h"
 #include "TableContext.h"
 
@@ -343,11 +344,18 @@ private:
     bool SameAsStored(const std::uint8_t* buffer, const std::uint8_t* stored) const;
     void CheckDuplicates(const std::uint8_t* image, const std::uint8_t* old, bool withDeleted);
     // Writes the changed BLOBs of the image into new chains and puts their
-    // references into the image; frees the replaced chains of `old`. Returns
-    // whether BLOB data was written.
-    bool StoreBlobs(std::uint8_t* image, const std::uint8_t* old);
-    bool FreeRecordBlobs(const std::uint8_t* old);
-    void WriteTableBuffers(bool blob, bool index);
+    // references into the image; the chains of `old` they replace are added
+    // to `replaced`. Returns whether BLOB data was written.
+    bool StoreBlobs(std::uint8_t* image, const std::uint8_t* old, std::vector<recordbuffer::BlobSlot>& replaced);
+    // The BLOB chains a record names.
+    std::vector<recordbuffer::BlobSlot> RecordChains(const std::uint8_t* image) const;
+    // Frees chains no record names any more; run after the records were
+    // written, so that a failure can only leave unused blocks behind.
+    void ReleaseChains(const std::vector<recordbuffer::BlobSlot>& chains);
+    // The BLOB file's blocks and header, written before the records that name
+    // the new chains.
+    void WriteBlobBuffers();
+    void WriteTableBuffers(bool index);
     // "Sys Text" upkeep (DataCursorText.cpp): the words of `old` that are not
     // in `image` leave the index, the new ones enter it. Either may be null.
     // Returns whether the index changed.

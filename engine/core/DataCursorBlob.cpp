@@ -170,7 +170,8 @@ void TDataCursor::FreeAllBlobs() { blobs_.clear(); }
 
 // ---- BLOBs of a change, under the write lock ----------------------------------------------------
 
-bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old) {
+bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old,
+                             std::vector<recordbuffer::BlobSlot>& replaced) {
     if (!table_->HasBlobFields()) return false;
     TBlobFile& file = table_->BlobFile();
     TDataFile& data = table_->DataFile();
@@ -187,14 +188,14 @@ bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old) {
     for (std::uint16_t n = 1; n <= fields_.size(); ++n) {
         const FieldDescriptor& f = fields_[n - 1];
         if (!IsBlobField(n)) continue;
-        const recordbuffer::BlobSlot stored =
-            old != nullptr && recordbuffer::IsPresent(f, old) ? recordbuffer::GetBlobSlot(f, old) : recordbuffer::BlobSlot{};
+        const recordbuffer::BlobSlot stored = old != nullptr && recordbuffer::IsPresent(f, old)
+                                                  ? recordbuffer::GetBlobSlot(f, old)
+                                                  : recordbuffer::BlobSlot{};
         const OpenBlobBuffer* blob = BlobOf(n, image);
-        bool replaced = false;
         if (blob != nullptr && (blob->modified || (old == nullptr && !blob->value.empty()))) {
             // Changed, or a new record that must not share another's chain.
             write(f, blob->value);
-            replaced = true;
+            if (stored.firstBlock != 0) replaced.push_back(stored);
         } else if (old != nullptr) {
             recordbuffer::SetBlobSlot(f, image, stored);
         } else {
@@ -202,7 +203,7 @@ bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old) {
             const auto slot = blob != nullptr ? recordbuffer::BlobSlot{blob->firstBlock, blob->ownerID}
                                               : recordbuffer::GetBlobSlot(f, image);
             const bool present = blob != nullptr ? slot.firstBlock != 0 : recordbuffer::IsPresent(f, image);
-            if (present && slot.firstBlock != 0 && static_cast<std::int32_t>(slot.firstBlock) > 0) {
+            if (present && static_cast<std::int32_t>(slot.firstBlock) > 0) {
                 std::vector<std::uint8_t> value;
                 if (!file.ReadValue(nullptr, slot.firstBlock, slot.ownerID, value)) Raise(err::BlobBuffersCorrupt);
                 write(f, value);
@@ -210,26 +211,43 @@ bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old) {
                 recordbuffer::SetBlobSlot(f, image, {});
             }
         }
-        if (replaced && stored.firstBlock != 0) {
-            std::uint32_t first = stored.firstBlock;
-            file.FreeBlobChain(nullptr, first, true, stored.ownerID);
-        }
     }
     return wrote;
 }
 
-bool TDataCursor::FreeRecordBlobs(const std::uint8_t* old) {
-    if (!table_->HasBlobFields()) return false;
-    bool freed = false;
+std::vector<recordbuffer::BlobSlot> TDataCursor::RecordChains(const std::uint8_t* image) const {
+    std::vector<recordbuffer::BlobSlot> chains;
     for (std::uint16_t n = 1; n <= fields_.size(); ++n) {
         const FieldDescriptor& f = fields_[n - 1];
-        if (!IsBlobField(n) || !recordbuffer::IsPresent(f, old)) continue;
-        const auto slot = recordbuffer::GetBlobSlot(f, old);
-        if (slot.firstBlock == 0) continue;
-        std::uint32_t first = slot.firstBlock;
-        freed = table_->BlobFile().FreeBlobChain(nullptr, first, true, slot.ownerID) || freed;
+        if (!IsBlobField(n) || !recordbuffer::IsPresent(f, image)) continue;
+        const auto slot = recordbuffer::GetBlobSlot(f, image);
+        if (slot.firstBlock != 0) chains.push_back(slot);
     }
-    return freed;
+    return chains;
+}
+
+void TDataCursor::WriteBlobBuffers() {
+    if (table_->Exclusive()) table_->RaiseChangeCounters(false, true, false);
+    else table_->WriteBlobBuffers(true);
+}
+
+void TDataCursor::ReleaseChains(const std::vector<recordbuffer::BlobSlot>& chains) {
+    if (chains.empty() || !table_->BlobFileOpen()) return;
+    try {
+        for (recordbuffer::BlobSlot slot : chains) table_->BlobFile().FreeBlobChain(nullptr, slot.firstBlock, true, slot.ownerID);
+        WriteBlobBuffers();
+    } catch (const ECofferEngineError&) {
+        // The change itself is written; what failed only leaves blocks that no
+        // record names (a repair or an optimise takes them back). The cached
+        // state of the BLOB file is read again from the disk.
+        if (!table_->Exclusive() && !table_->InTransaction()) {
+            try {
+                table_->DiscardBuffers(false, true);
+            } catch (...) {
+                // The next operation meets the same disk.
+            }
+        }
+    }
 }
 
 }  // namespace pixhold::engine

@@ -282,10 +282,12 @@ void TDataCursor::CheckDuplicates(const std::uint8_t* image, const std::uint8_t*
     }
 }
 
-void TDataCursor::WriteTableBuffers(bool blob, bool index) {
-    // An exclusive table keeps its changes cached; only the counters move.
-    if (table_->Exclusive()) table_->RaiseChangeCounters(true, blob, index);
-    else table_->WriteBuffers(false, true, false, blob, index);
+// Records, then index pages, each followed by its header (the BLOB file was
+// written before). An exclusive table keeps its changes cached; only the
+// counters move.
+void TDataCursor::WriteTableBuffers(bool index) {
+    if (table_->Exclusive()) table_->RaiseChangeCounters(true, false, index);
+    else table_->WriteBuffers(false, true, false, false, index);
 }
 
 void TDataCursor::Writing(const std::function<void(bool& touched)>& change) {
@@ -388,7 +390,10 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
             CheckDuplicates(image.data(), nullptr, suppressAutoInc_);
 
             touched = true;
-            const bool blobWritten = StoreBlobs(image.data(), nullptr);
+            std::vector<recordbuffer::BlobSlot> replaced;
+            // New chains and the BLOB header first: a failure later leaves
+            // only blocks no record names.
+            if (StoreBlobs(image.data(), nullptr, replaced)) WriteBlobBuffers();
             for (const TEditKeys::Slot& s : Keys().Slots()) {
                 if (s.slot == kDeletedSlot) continue;
                 s.Tree(index).InsertKey(s.Build(image.data()).data(), slot);
@@ -415,7 +420,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
             index.IncActiveRecords();
             UpdateTextIndex(nullptr, image.data(), slot);
 
-            WriteTableBuffers(blobWritten, true);
+            WriteTableBuffers(true);
             std::memcpy(buffer, image.data(), recordSize_);
             FreeAllBlobs();
             AfterOwnChange(slot, TRecordChange::Appended, image.data(), reposition, before);
@@ -467,7 +472,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
             touched = true;
             const std::uint32_t id = recordbuffer::RecordID(image.data());
             if (suppressAutoInc_ && id > data.Header().lastRecordID) data.SetRecordIDCounter(id);
-            const bool blobWritten = StoreBlobs(image.data(), old.data());
+            std::vector<recordbuffer::BlobSlot> replaced;
+            if (StoreBlobs(image.data(), old.data(), replaced)) WriteBlobBuffers();
             bool indexChanged = false;
             for (const TEditKeys::Slot& s : Keys().Slots()) {
                 const std::vector<std::uint8_t> oldKey = s.Build(old.data());
@@ -485,7 +491,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
             record->SetModified();
             data.ReleaseRecord(record);
 
-            WriteTableBuffers(blobWritten, indexChanged);
+            WriteTableBuffers(indexChanged);
+            ReleaseChains(replaced);
             record_ = image;
             std::memcpy(buffer, image.data(), recordSize_);
             FreeAllBlobs();
@@ -545,10 +552,10 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
             data.FreeRecord(record);
             data.ReleaseRecord(record);
             index.DecActiveRecords();
-            const bool blobWritten = FreeRecordBlobs(old.data());
             UpdateTextIndex(old.data(), nullptr, target);
 
-            WriteTableBuffers(blobWritten, true);
+            WriteTableBuffers(true);
+            ReleaseChains(RecordChains(old.data()));
             AfterOwnChange(target, TRecordChange::Deleted, nullptr, reposition, before);
         });
     } catch (...) {

@@ -350,4 +350,15 @@ TChangeCounters TDataTable::ChangeCounters() const {
     return c;
 }
 
+void TDataTable::WriteBlobBuffers(bool forceHeader) {
+    if (!open_ || readOnly_ || !BlobFileOpen()) return;
+    if (inTransaction_) {
+        RaiseChangeCounters(false, forceHeader, false);
+        return;
+    }
+    bool wrote = blobFile_->FlushBlocks();
+    wrote = blobFile_->WriteHeader(forceHeader) || wrote;
+    if (wrote && ForceBufferFlush()) blobFile_->FlushFile();
+}
+
 }  // namespace pixhold::engine

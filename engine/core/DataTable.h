@@ -161,6 +161,10 @@ public:
     // instead of writing: the counters of the named files move in memory.
     void RaiseChangeCounters(bool data, bool blob, bool index);
     void DiscardBuffers(bool free, bool rereadHeaders);
+    // Writes only the BLOB file's modified blocks and its header (a change
+    // writes them before the records that name new chains). Nothing happens
+    // in a transaction, where the buffers stay in memory.
+    void WriteBlobBuffers(bool forceHeader);
     void FlushOSBuffers();
 
     // ---- the table's part of a directory transaction ----
