@@ -52,6 +52,11 @@ public:
     // Truncates to the header and starts a fresh block numbering.
     void EmptyFile();
     const BlobFileHeader& Header() const { return header_; }
+    // Sets the head of the free chain (a repair cuts a damaged chain short).
+    void SetFirstFreeBlock(std::uint32_t block) {
+        header_.firstFreeBlock = block;
+        SetHeaderChanged();
+    }
 
     // A pinned block, or nullptr when the cursor's change check found the table
     // changed and refreshed (the caller starts again). With readAhead, up to

@@ -1,0 +1,315 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "EngineError.h"
+#include "FaultPlan.h"
+#include "MaintenanceTestSupport.h"
+
+namespace pixhold::engine::coretest {
+namespace {
+
+constexpr int kRecords = 40;
+constexpr const char* kFixed = ", error fixed";
+
+using RepairTest = MaintenanceFixture;
+
+// The form a repair message takes when only verifying (nothing for the
+// messages that report a mend).
+std::string VerifyForm(const std::string& message) {
+    for (const std::string& ending : {std::string(kFixed), std::string(", starting to fix indexes")})
+        if (message.size() > ending.size() && message.compare(message.size() - ending.size(), ending.size(), ending) == 0)
+            return message.substr(0, message.size() - ending.size());
+    return message == "Invalid indexes fixed" ? std::string{} : message;
+}
+
+struct DamageCase {
+    const char* name;
+    std::function<void(MaintenanceFixture&)> damage;
+    std::vector<std::string> messages;  // as the repair logs them
+    // What repair leaves of the records: the rows before the damage, adjusted.
+    std::function<void(PictureRows&)> expected;
+    bool primaryIndexKept = true;
+    // Messages that only the repair logs (verify meets the damage otherwise).
+    std::vector<std::string> repairOnly = {};
+};
+
+std::uint32_t BlobSlot(std::uint32_t n) { return static_cast<std::uint32_t>(RecordOffset(n)) + 36 + 1; }
+
+std::vector<DamageCase> DamageCases() {
+    const std::string indexesInvalid = "Indexes do not match record data and are invalid, starting to fix indexes";
+    const std::string indexesFixed = "Invalid indexes fixed";
+    return {
+        {"truncated data file",
+         [](MaintenanceFixture& f) { f.Truncate(".DAT", RecordOffset(kRecords) + 20); },
+         {"Physical records not aligned on even record size boundaries, error fixed",
+          "Physical record count not correct, error fixed", indexesInvalid, indexesFixed},
+         [](PictureRows& rows) { rows.erase("P0040"); }},
+        // Page 1 holds the text-index parameters, page 2 the primary index.
+        {"overwritten index page",
+         [](MaintenanceFixture& f) { f.Overwrite(".IDX", 2 * 4096, std::string(4096, '\xAB')); },
+         {indexesInvalid, indexesFixed},
+         [](PictureRows&) {}},
+        {"overwritten text-index parameters",
+         [](MaintenanceFixture& f) { f.Overwrite(".IDX", 4096 + 20, std::string(200, '\x7F')); },
+         {"Invalid or corrupt text indexing parameters in index, error fixed", indexesInvalid, indexesFixed},
+         [](PictureRows&) {}},
+        {"broken BLOB chain",
+         [](MaintenanceFixture& f) {
+             const std::uint32_t first = f.Le32At(".DAT", BlobSlot(10));
+             f.PutLe32(".BLB", BlockOffset(first) + 4, 999999);
+         },
+         {"Invalid intra-block pointer in BLOB file for physical record # 10, error fixed",
+          "BLOB size mismatch in BLOB file for physical record # 10, error fixed"},
+         // The record keeps what its first block holds.
+         [](PictureRows& rows) { rows["P0010"].blob = PictureBytes(10).substr(0, 494); }},
+        {"BLOB of another owner",
+         [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(12) + 4, 999); },
+         {"Invalid BLOB offset in BLOB file for physical record # 12, error fixed"},
+         [](PictureRows& rows) { rows["P0012"].blob.clear(); }},
+        {"BLOB reference beyond the file",
+         [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(15), 100000); },
+         {"Invalid BLOB offset into BLOB file for physical record # 15, error fixed"},
+         [](PictureRows& rows) { rows["P0015"].blob.clear(); }},
+        {"truncated BLOB file",
+         [](MaintenanceFixture& f) { f.Truncate(".BLB", f.Size(".BLB") - 512 - 256); },
+         {"BLOB blocks not aligned on even block size boundaries, error fixed",
+          "Physical BLOB block count not correct, error fixed",
+          "Invalid intra-block pointer in BLOB file for physical record # 40, error fixed"},
+         // Verify reads the chain against the uncorrected block count.
+         [](PictureRows& rows) { rows["P0040"].blob = PictureBytes(40).substr(0, 2 * 494); },
+         true,
+         {"Invalid intra-block pointer in BLOB file for physical record # 40, error fixed"}},
+        {"deleted index file",
+         [](MaintenanceFixture& f) { std::filesystem::remove(f.File(".IDX")); },
+         {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid, indexesFixed},
+         // The first record is found without its "Sys Deleted" key and gets a new identifier.
+         [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
+         false},
+        {"duplicated record identifier",
+         [](MaintenanceFixture& f) { f.PutLe32(".DAT", RecordOffset(5) + 5, 2); },
+         {"Logical record ID for physical record # 5 is invalid, error fixed", indexesInvalid, indexesFixed},
+         [](PictureRows& rows) { rows["P0005"].id = kRecords + 1; }},
+        {"header with wrong counts",
+         [](MaintenanceFixture& f) {
+             f.PutLe32(".DAT", 13, kRecords + 5);
+             TDataTable* table = nullptr;
+             ASSERT_EQ(f.directory->OpenTable("Pics", table, true, false), 0);
+             table->IndexFile().SetActiveRecords(kRecords + 3);
+             table->IndexFile().SetHeaderChanged();
+             ASSERT_EQ(f.directory->CloseTable(table), 0);
+         },
+         {"Physical record count not correct, error fixed", indexesInvalid, indexesFixed},
+         [](PictureRows&) {}},
+        {"two records with one key",
+         [](MaintenanceFixture& f) { f.Overwrite(".DAT", RecordOffset(7) + 1 + 9, "P0003"); },
+         {indexesInvalid, "Error rebuilding index keys for physical record # 7, error fixed but physical record deleted",
+          indexesFixed},
+         // A unique index cannot hold both: the later record goes.
+         [](PictureRows& rows) { rows.erase("P0007"); },
+         true,
+         {"Error rebuilding index keys for physical record # 7, error fixed but physical record deleted"}},
+    };
+}
+
+TEST_F(RepairTest, ASoundTableVerifiesAndRepairsCleanAndKeepsEveryRecord) {
+    Fill(kRecords, true, 4);
+    const PictureRows before = Rows();
+    EXPECT_TRUE(maintenance.VerifyTable());
+    EXPECT_TRUE(maintenance.RepairTable());
+    EXPECT_TRUE(Findings().empty()) << Findings().front();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].rfind("Repair of table Pics started at ", 0), 0u) << log[0];
+    EXPECT_EQ(log[1].rfind("Repair of table Pics completed at ", 0), 0u) << log[1];
+    EXPECT_EQ(Rows(), before);
+    EXPECT_EQ(Problems(), "");
+}
+
+TEST_F(RepairTest, EachDamageIsFoundByVerifyAndMendedByRepairWithoutLosingIntactRecords) {
+    for (const DamageCase& c : DamageCases()) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(File(".DAT"));
+        std::filesystem::remove(File(".IDX"));
+        std::filesystem::remove(File(".BLB"));
+        Fill(kRecords, true);
+        PictureRows expected = Rows();
+        c.damage(*this);
+        c.expected(expected);
+
+        ClearLog();
+        EXPECT_FALSE(maintenance.VerifyTable());
+        for (const std::string& m : c.messages) {
+            if (std::find(c.repairOnly.begin(), c.repairOnly.end(), m) != c.repairOnly.end()) continue;
+            const std::string verify = VerifyForm(m);
+            if (!verify.empty()) {
+                EXPECT_TRUE(Logged(verify)) << "verify did not report: " << verify;
+            }
+        }
+
+        ClearLog();
+        EXPECT_FALSE(maintenance.RepairTable());
+        for (const std::string& m : c.messages) EXPECT_TRUE(Logged(m)) << "repair did not log: " << m;
+
+        ClearLog();
+        EXPECT_TRUE(maintenance.VerifyTable());
+        for (const std::string& m : Findings()) ADD_FAILURE() << "still found after repair: " << m;
+        EXPECT_EQ(Rows(), expected);
+        if (c.primaryIndexKept) {
+            EXPECT_EQ(Problems(), "");
+        }
+    }
+}
+
+TEST_F(RepairTest, DeletedRecordsGoBackOnTheFreeChainAndTheirSpaceIsReused) {
+    Fill(20, false, 3);
+    // The header repair empties the free chain; the record scan rebuilds it.
+    PutLe32(".DAT", 9, 0);
+    maintenance.RepairTable();
+    EXPECT_EQ(Problems(), "");
+    TDataTable* table = nullptr;
+    ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
+    TableDriver driver(*table);
+    for (int i = 0; i < 6; ++i) EXPECT_LE(driver.Append("N" + std::to_string(i), i), 20u);
+    EXPECT_EQ(table->PhysicalRecordCount(), 20u);
+    directory->CloseTable(table);
+    EXPECT_EQ(Problems(), "");
+}
+
+TEST_F(RepairTest, AForcedRebuildIsNotAFindingAndReportsItsSteps) {
+    Fill(kRecords, true, 5);
+    const PictureRows before = Rows();
+    session->SetProgressSteps(4);
+    EXPECT_TRUE(maintenance.RepairTable(true));
+    EXPECT_TRUE(Findings().empty());
+    EXPECT_EQ(Rows(), before);
+    EXPECT_EQ(Problems(), "");
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"Repairing headers", 0},
+        {"Repairing headers", 100},
+        {"Repairing record, index, and BLOB data", 25},
+        {"Repairing record, index, and BLOB data", 50},
+        {"Repairing record, index, and BLOB data", 75},
+        {"Repairing record, index, and BLOB data", 100},
+    };
+    ASSERT_GE(stepped.size(), expected.size());
+    EXPECT_EQ(std::vector(stepped.begin(), stepped.begin() + 6), expected);
+    EXPECT_EQ(stepped.back(), std::make_pair(std::string("Rebuilding indexes"), 100));
+}
+
+TEST_F(RepairTest, ALowRecordIDCounterIsRaisedToTheLargestIdentifier) {
+    Fill(10, false);
+    PutLe32(".DAT", 17, 3);
+    EXPECT_FALSE(maintenance.RepairTable());
+    EXPECT_EQ(Findings(), std::vector<std::string>{"Invalid next available record ID (auto-increment), error fixed"});
+    EXPECT_EQ(Le32At(".DAT", 17), 10u);
+}
+
+TEST_F(RepairTest, TwoRecordsSharingOneChainEachKeepTheirOwnCopy) {
+    Fill(6, true);
+    // Record 4 made a byte-for-byte copy of record 2's BLOB reference.
+    std::string slot(8, '\0');
+    for (int i = 0; i < 8; ++i) slot[static_cast<std::size_t>(i)] = static_cast<char>(Le32At(".DAT", BlobSlot(2) + (i / 4) * 4) >> (8 * (i % 4)));
+    Overwrite(".DAT", BlobSlot(4), slot);
+    EXPECT_FALSE(maintenance.RepairTable());
+    EXPECT_TRUE(Logged("Shared BLOB block chain for physical record # 4, error fixed"));
+    const PictureRows rows = Rows();
+    EXPECT_EQ(rows.at("P0004").blob, PictureBytes(2));
+    EXPECT_EQ(rows.at("P0002").blob, PictureBytes(2));
+    EXPECT_NE(Le32At(".DAT", BlobSlot(4)), Le32At(".DAT", BlobSlot(2)));
+    ClearLog();
+    EXPECT_TRUE(maintenance.VerifyTable());
+}
+
+TEST_F(RepairTest, AFreeChainRunningIntoAValueIsCutSoNoPictureIsOverwritten) {
+    Fill(6, true);
+    // The free chain claims the first block of record 3's picture.
+    PutLe32(".BLB", 9, Le32At(".DAT", BlobSlot(3)));
+    ClearLog();
+    EXPECT_FALSE(maintenance.VerifyTable());
+    EXPECT_TRUE(Logged("Invalid free BLOB block chain"));
+    EXPECT_FALSE(maintenance.RepairTable());
+    EXPECT_EQ(Le32At(".BLB", 9), 0u);
+    TDataTable* table = nullptr;
+    ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
+    TableDriver(*table).Append("New", 1, PictureBytes(99));
+    directory->CloseTable(table);
+    EXPECT_EQ(Rows().at("P0003").blob, PictureBytes(3));
+}
+
+TEST_F(RepairTest, AnEncryptedTableNeedsItsPassword) {
+    TableDefinition d = PictureTable(true);
+    d.params.encrypted = true;
+    d.params.password = "secret";
+    maintenance.CreateTable(d);
+    EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), err::PasswordRequired);
+    int asked = 0;
+    maintenance.Events.OnPasswordRequest = [&] {
+        ++asked;
+        session->AddPassword("secret");
+        return true;
+    };
+    EXPECT_TRUE(maintenance.RepairTable());
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(RepairTest, AMissingTableIsAnErrorBeforeAnythingIsLogged) {
+    EXPECT_NE(CodeOf([&] { maintenance.RepairTable(); }), 0);
+    EXPECT_TRUE(log.empty());
+}
+
+}  // namespace
+}  // namespace pixhold::engine::coretest
+
+namespace pixhold::engine::coretest {
+namespace {
+
+// A repair that a failed write stops can be run again: the second run mends
+// the table and every record keeps its values and picture.
+TEST_F(RepairTest, ARepairStoppedByAFailedWriteIsFinishedByTheNextOne) {
+    auto damage = [this] {
+        std::filesystem::remove(File(".DAT"));
+        std::filesystem::remove(File(".IDX"));
+        std::filesystem::remove(File(".BLB"));
+        Fill(24, true, 5);
+        Overwrite(".IDX", 2 * 4096, std::string(4096, '\x55'));
+        PutLe32(".DAT", RecordOffset(9) + 5, 3);
+    };
+    damage();
+    const PictureRows before = Rows();
+    auto counter = std::make_shared<TFaultPlan>();
+    {
+        ScopedFaultPlan scope(counter);
+        maintenance.RepairTable();
+    }
+    const std::uint64_t writes = counter->Count(FileOp::Write);
+    ASSERT_GT(writes, 2u);
+    for (std::uint64_t n = 1; n <= writes; n += 1 + writes / 12) {
+        SCOPED_TRACE("write " + std::to_string(n));
+        damage();
+        auto plan = std::make_shared<TFaultPlan>();
+        plan->FailNth(FileOp::Write, n);
+        {
+            ScopedFaultPlan scope(plan);
+            try {
+                maintenance.RepairTable();
+            } catch (const ECofferEngineError&) {
+            }
+        }
+        maintenance.RepairTable();
+        ClearLog();
+        EXPECT_TRUE(maintenance.VerifyTable());
+        const PictureRows after = Rows();
+        ASSERT_EQ(after.size(), before.size());
+        for (const auto& [name, row] : after) {
+            EXPECT_EQ(row.num, before.at(name).num) << name;
+            EXPECT_EQ(row.blob, before.at(name).blob) << name;
+        }
+        EXPECT_EQ(Problems(), "");
+    }
+}
+
+}  // namespace
+}  // namespace pixhold::engine::coretest
