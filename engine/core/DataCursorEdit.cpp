@@ -549,6 +549,13 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
             Keys().Deleted().Tree(index).InsertKey(deletedKey, target);
             TRecord* record = data.GetRecord(nullptr, target);
             if (record == nullptr) Raise(err::RecordBuffersCorrupt);
+            // The chains are freed below: a deleted record keeps no reference
+            // to blocks that other values will reuse.
+            for (const FieldDescriptor& f : fields_) {
+                if (f.type != fieldtype::Blob) continue;
+                record->SetFieldNull(f);
+                record->SetModified();
+            }
             data.FreeRecord(record);
             data.ReleaseRecord(record);
             index.DecActiveRecords();

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,6 +13,8 @@
 #include "MaintenanceSupport.h"
 #include "Record.h"
 #include "TableDefinitionCheck.h"
+#include "TableFileNames.h"
+#include "FileHandler.h"
 #include "TableKeys.h"
 #include "TableMaintenance.h"
 
@@ -25,6 +28,15 @@ constexpr const char* kStepRecords = "Repairing record, index, and BLOB data";
 constexpr const char* kStepIndexData = "Repairing index data";
 constexpr const char* kStepRebuild = "Rebuilding indexes";
 constexpr const char* kStepRepairIndexes = "Repairing indexes";
+constexpr std::uint32_t kRelieveInterval = 256;
+constexpr const char* kIndexFileHeader = "Invalid or corrupt index file header";
+
+// Whether the open failed because the index file's header cannot be read as
+// one (wrong format mark, impossible index count).
+bool IndexFileRefused(const ECofferEngineError& e, const std::string& indexFile) {
+    return (e.ErrorCode() == err::WrongVersion || e.ErrorCode() == err::HeaderCorrupt) &&
+           SameTableName(e.ContextTable(), indexFile);
+}
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -58,8 +70,10 @@ public:
         : table_(table), data_(table.DataFile()), index_(table.IndexFile()), events_(events), log_(events),
           verifyOnly_(verifyOnly), force_(force && !verifyOnly) {}
 
-    bool Run() {
+    bool Run(bool indexFileSetAside = false) {
         log_.Note("Repair of table " + table_.Name() + " " + "started at " + NowText());
+        // The index file could not be opened at all; a new, empty one took its place.
+        if (indexFileSetAside) log_.LogMessage(Fixed(kIndexFileHeader));
         RepairHeaders();
         ScanRecords();
         CheckFreeBlocks();
@@ -132,8 +146,19 @@ private:
                                 ", continuing with repair");
             }
             meter.Advance();
+            if (n % kRelieveInterval == 0) RelieveCaches();
         }
         meter.Finish();
+    }
+
+    // Writes what was mended so far and shrinks the caches, which would
+    // otherwise grow with the whole table (changes of an exclusive table
+    // stay cached until they are written).
+    void RelieveCaches() {
+        if (!verifyOnly_) table_.WriteBuffers(false, false, false, false, false);
+        data_.TrimRecordCache();
+        index_.TrimPageCaches();
+        if (table_.BlobFileOpen()) table_.BlobFile().TrimBlockCache();
     }
 
     void ReplaceID(TRecord& record, std::uint32_t n) {
@@ -187,7 +212,7 @@ private:
             indexesValid_ = sound;
         }
         for (const FieldDescriptor& f : blobFields_) {
-            if (record.FieldIsNull(f)) continue;
+            if (BlobFirstBlock(record, f) == 0) continue;
             ClearBlob(record, f, n);
         }
         if (!verifyOnly_) {
@@ -217,7 +242,8 @@ private:
             const auto slot = record.FieldData(f);
             std::uint32_t first = slot.size() >= 8 ? Le32(slot.data()) : 0;
             const std::uint32_t owner = slot.size() >= 8 ? Le32(slot.data() + 4) : 0;
-            if (!table_.BlobFileOpen() || first == 0 || static_cast<std::int32_t>(first) < 0 ||
+            if (first == 0) continue;  // an empty value refers to no block
+            if (!table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
                 first > table_.BlobFile().BlockCount()) {
                 ClearBlob(record, f, n);
                 continue;
@@ -312,6 +338,13 @@ private:
         if (previous != nullptr) blob.ReleaseBlock(previous);
     }
 
+    // The first block a BLOB field refers to; 0 for none.
+    static std::uint32_t BlobFirstBlock(const TRecord& record, const FieldDescriptor& f) {
+        if (record.FieldIsNull(f)) return 0;
+        const auto slot = record.FieldData(f);
+        return slot.size() >= 8 ? Le32(slot.data()) : 0;
+    }
+
     void ClearBlob(TRecord& record, const FieldDescriptor& f, std::uint32_t n) {
         log_.LogMessage(Fixed("Invalid BLOB offset into BLOB file for physical record # " + std::to_string(n)));
         if (verifyOnly_) return;
@@ -366,8 +399,7 @@ private:
                                 ", continuing with repair");
             }
             meter.Advance();
-            // Keep the page caches from growing with the whole table.
-            if (n % 4096 == 0) index_.FlushPages(false);
+            if (n % kRelieveInterval == 0) RelieveCaches();
         }
         meter.Finish();
         index_.SetActiveRecords(active);
@@ -426,14 +458,42 @@ private:
 }  // namespace
 
 bool TTableMaintenance::RepairTable(bool forceIndexRebuild) {
-    TExclusiveTable table(directory_, tableName_, inMemory_, Events);
-    const bool valid = TRepairRun(*table, Events, false, forceIndexRebuild).Run();
-    table.Close();
+    const std::string folder = inMemory_ ? std::string{} : directory_.Path();
+    const std::string indexFile = TableFileName(folder, tableName_, tableext::Index);
+    std::unique_ptr<TExclusiveTable> table;
+    bool setAside = false;
+    try {
+        table = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
+    } catch (const ECofferEngineError& e) {
+        if (!IndexFileRefused(e, indexFile)) throw;
+        // Kept as the index backup; the table opens with a new, empty index
+        // file whose indexes the repair rebuilds.
+        TFileHandler file;
+        file.Name = indexFile;
+        file.InMemory = inMemory_;
+        file.RenameFile(TableFileName(folder, tableName_, tableext::IndexBackup));
+        setAside = true;
+        table = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
+    }
+    const bool valid = TRepairRun(**table, Events, false, forceIndexRebuild).Run(setAside);
+    table->Close();
     return valid;
 }
 
 bool TTableMaintenance::VerifyTable() {
-    TExclusiveTable table(directory_, tableName_, inMemory_, Events);
+    std::unique_ptr<TExclusiveTable> opened;
+    try {
+        opened = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
+    } catch (const ECofferEngineError& e) {
+        const std::string folder = inMemory_ ? std::string{} : directory_.Path();
+        if (!IndexFileRefused(e, TableFileName(folder, tableName_, tableext::Index))) throw;
+        TMaintenanceLog log(Events);
+        log.Note("Repair of table " + tableName_ + " " + "started at " + NowText());
+        log.LogMessage(kIndexFileHeader);
+        log.Note("Repair of table " + tableName_ + " " + "completed at " + NowText());
+        return false;
+    }
+    TExclusiveTable& table = *opened;
     const bool valid = TRepairRun(*table, Events, true, false).Run();
     // Nothing was changed; whatever the checks read is dropped.
     table->DiscardBuffers(true, false);

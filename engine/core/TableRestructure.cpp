@@ -97,8 +97,8 @@ public:
             largest = std::max(largest, id);
         }
         TDataFile& newData = to.DataFile();
-        const std::uint32_t last =
-            lastAutoInc < 0 ? source_.LastRecordID() : static_cast<std::uint32_t>(lastAutoInc);
+        // Never below an identifier the table has given: it would come back.
+        const std::uint32_t last = std::max(source_.LastRecordID(), static_cast<std::uint32_t>(std::max<std::int64_t>(0, lastAutoInc)));
         newData.SetRecordIDCounter(std::max({last, largest, newData.Header().lastRecordID}));
         meter.Finish();
         return true;
@@ -219,6 +219,8 @@ void TTableMaintenance::RestructureTable(const TableDefinition& definition, std:
     for (std::size_t i = 0; i < definition.fields.size(); ++i)
         sourceNumbers.push_back(numbered ? definition.fields[i].number : static_cast<int>(i + 1));
     TableDefinition target = CheckTableDefinition(definition, tableName_);
+    // A text index without fields is no text index.
+    if (target.textIndex && target.textIndex->fieldCount == 0) target.textIndex.reset();
 
     TExclusiveTable source(directory_, tableName_, inMemory_, Events);
     const TableDefinition current = DefinitionOf(*source);
@@ -255,7 +257,8 @@ void TTableMaintenance::RestructureTable(const TableDefinition& definition, std:
     TDataFile& data = source->DataFile();
     for (std::size_t i = 0; i < laidOut.size(); ++i)
         data.UpdateFieldDescriptor(static_cast<std::uint16_t>(i + 1), laidOut[i]);
-    const std::uint32_t last = lastAutoInc < 0 ? source->LastRecordID() : static_cast<std::uint32_t>(lastAutoInc);
+    const std::uint32_t last =
+        std::max(source->LastRecordID(), static_cast<std::uint32_t>(std::max<std::int64_t>(0, lastAutoInc)));
     data.ChangeTableInfo(target.params.password, target.params.description, target.params.userMajorVersion,
                          target.params.userMinorVersion, last);
     source->RaiseChangeCounters(true, false, false);

@@ -7,6 +7,7 @@
 #include "DatasetError.h"
 #include "EngineError.h"
 #include "FileName.h"
+#include "TableMaintenance.h"
 
 namespace pixhold::engine {
 
@@ -151,41 +152,43 @@ bool TCofferTable::FindKey(const std::vector<std::string>& values) { return DoFi
 
 // ---- table-wide operations -------------------------------------------------------------
 
-// Runs `operation` on a cursor for the table that is not opened, holding the
-// database for the length of it; the cursor is freed on every path.
-class TCofferTable::MaintenanceCursor {
+// Holds the database for the length of one table-wide operation and gives
+// the engine's maintenance object the table's events and the session's
+// password request.
+class TCofferTable::Maintenance {
 public:
-    MaintenanceCursor(TCofferTable& table, bool exclusive) : table_(table) {
+    explicit Maintenance(TCofferTable& table) : table_(table) {
         table_.CheckInactive();
         if (TrimBlanks(table_.tableName_).empty()) RaiseDatasetError(dserr::MissingTableName);
         TCofferDatabase& database = table_.AcquireDatabase();
         try {
-            cursor_ = table_.NewCursor(database, exclusive);
+            engine_ = std::make_unique<TTableMaintenance>(database.Handle(), table_.tableName_, false);
         } catch (...) {
             table_.ReleaseDatabase();
             throw;
         }
+        TCofferSession& session = database.Session();
+        TMaintenanceEvents& events = engine_->Events;
+        events.OnPasswordRequest = [&session] { return session.RequestPassword(); };
     }
-    ~MaintenanceCursor() {
-        try {
-            TEngineLock lock(table_.DBSession());
-            if (cursor_->IsOpen()) cursor_->CloseCursor();
-            cursor_.reset();
-        } catch (...) {
-        }
+    ~Maintenance() {
+        engine_.reset();
         table_.ReleaseDatabase();
     }
-    TDataCursor& Cursor() { return *cursor_; }
-    TDataDirectory& Directory() { return cursor_->Directory(); }
+    Maintenance(const Maintenance&) = delete;
+    Maintenance& operator=(const Maintenance&) = delete;
+
+    TTableMaintenance& Engine() { return *engine_; }
+    TDataDirectory& Directory() { return engine_->Directory(); }
 
 private:
     TCofferTable& table_;
-    std::unique_ptr<TDataCursor> cursor_;
+    std::unique_ptr<TTableMaintenance> engine_;
 };
 
 bool TCofferTable::TableExists() {
     if (Active()) return true;
-    MaintenanceCursor maintenance(*this, false);
+    Maintenance maintenance(*this);
     TEngineLock lock(DBSession());
     return maintenance.Directory().TableExists(tableName_, false);
 }
@@ -201,56 +204,64 @@ void TCofferTable::CreateTable() {
     definition.params.blobBlockSize = kCreateBlobBlockSize;
     definition.params.userMajorVersion = kCreateUserMajorVersion;
     definition.params.userMinorVersion = 0;
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
     TEngineLock lock(DBSession());
-    TDataTable* table = nullptr;
-    const int code = maintenance.Directory().CreateTable(tableName_, false, definition, table);
-    if (code < 0) RaiseTableError(static_cast<std::uint16_t>(-code), tableName_);
-    maintenance.Directory().CloseTable(table);
+    maintenance.Engine().CreateTable(definition, false);
     restructureDefsLoaded_ = false;
 }
 
 void TCofferTable::DeleteTable() {
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
     TEngineLock lock(DBSession());
-    const int code = maintenance.Directory().DeleteTable(tableName_, false);
-    if (code < 0) RaiseTableError(static_cast<std::uint16_t>(-code), tableName_);
+    maintenance.Engine().DeleteTable();
     restructureDefsLoaded_ = false;
 }
 
 void TCofferTable::EmptyTable() {
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
     TEngineLock lock(DBSession());
-    cursorops::EmptyTable(maintenance.Cursor());
+    maintenance.Engine().EmptyTable();
 }
 
 void TCofferTable::OptimizeTable(const std::string& indexName, bool noBackup) {
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
+    if (OnOptimizeProgress) maintenance.Engine().Events.OnProgress = [this](int percent) { OnOptimizeProgress(*this, percent); };
     TEngineLock lock(DBSession());
-    cursorops::OptimizeTable(maintenance.Cursor(), indexName, noBackup);
+    maintenance.Engine().OptimizeTable(indexName, noBackup);
 }
 
 bool TCofferTable::RepairTable(bool forceIndexRebuild) {
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
+    TMaintenanceEvents& events = maintenance.Engine().Events;
+    if (OnRepairProgress) {
+        events.OnSteppedProgress = [this](const std::string& step, int percent) { OnRepairProgress(*this, step, percent); };
+    }
+    if (OnRepairLog) events.OnLog = [this](const std::string& message) { OnRepairLog(*this, message); };
     TEngineLock lock(DBSession());
-    return cursorops::RepairTable(maintenance.Cursor(), forceIndexRebuild);
+    return maintenance.Engine().RepairTable(forceIndexRebuild);
 }
 
 void TCofferTable::UpgradeTable() {
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
+    TMaintenanceEvents& events = maintenance.Engine().Events;
+    if (OnUpgradeProgress) {
+        events.OnSteppedProgress = [this](const std::string& step, int percent) { OnUpgradeProgress(*this, step, percent); };
+    }
+    if (OnUpgradeLog) events.OnLog = [this](const std::string& message) { OnUpgradeLog(*this, message); };
     TEngineLock lock(DBSession());
-    cursorops::UpgradeTable(maintenance.Cursor());
+    maintenance.Engine().UpgradeTable();
 }
 
 void TCofferTable::RestructureTable(std::uint16_t languageID, std::uint16_t sortID, bool noBackup,
                                     std::int64_t lastAutoIncValue, std::uint16_t blobBlockSize,
                                     const std::string& description, const std::string& password, bool encrypted,
                                     std::uint16_t userMinorVersion, std::uint16_t userMajorVersion) {
-    cursorops::TRestructureRequest request;
-    request.definition.fields = FieldDescriptorsOf(RestructureFieldDefs);
-    request.definition.indexes = IndexDescriptorsOf(RestructureIndexDefs, request.definition.fields);
-    request.definition.textIndex = TextIndexDescriptor();
-    TableParams& params = request.definition.params;
+    TableDefinition definition;
+    definition.fields = FieldDescriptorsOf(RestructureFieldDefs);
+    definition.indexes = IndexDescriptorsOf(RestructureIndexDefs, definition.fields);
+    definition.textIndex = TextIndexDescriptor();
+    // No text-index parameters: the table keeps its current ones.
+    TableParams& params = definition.params;
     params.languageID = languageID;
     params.sortID = sortID;
     params.blobBlockSize = blobBlockSize;
@@ -259,11 +270,16 @@ void TCofferTable::RestructureTable(std::uint16_t languageID, std::uint16_t sort
     params.encrypted = encrypted;
     params.userMinorVersion = userMinorVersion;
     params.userMajorVersion = userMajorVersion;
-    request.noBackup = noBackup;
-    request.lastAutoIncValue = lastAutoIncValue;
-    MaintenanceCursor maintenance(*this, true);
+    Maintenance maintenance(*this);
+    TMaintenanceEvents& events = maintenance.Engine().Events;
+    if (OnRestructureProgress) events.OnProgress = [this](int percent) { OnRestructureProgress(*this, percent); };
+    if (OnDataLost) {
+        events.OnDataLost = [this](TDataLossCause cause, const std::string& context, bool& continueOperation,
+                                   bool& stopAsking) { OnDataLost(*this, cause, context, continueOperation, stopAsking); };
+    }
     TEngineLock lock(DBSession());
-    cursorops::RestructureTable(maintenance.Cursor(), request);
+    // -1 and 0 both keep the table's counter.
+    maintenance.Engine().RestructureTable(definition, lastAutoIncValue <= 0 ? -1 : lastAutoIncValue, noBackup);
     restructureDefsLoaded_ = false;
 }
 
@@ -275,7 +291,7 @@ auto TCofferTable::WithHeader(F&& read) {
         TEngineLock lock(DBSession());
         return read(Handle().Table());
     }
-    MaintenanceCursor maintenance(*this, false);
+    Maintenance maintenance(*this);
     TEngineLock lock(DBSession());
     TDataTable* table = nullptr;
     const int code = maintenance.Directory().OpenTable(tableName_, table, false, false);

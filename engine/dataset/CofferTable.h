@@ -7,6 +7,7 @@
 
 #include "CofferDataSet.h"
 #include "TableDefs.h"
+#include "TableMaintenance.h"
 
 namespace pixhold::engine {
 
@@ -19,7 +20,7 @@ public:
     using TProgressEvent = std::function<void(TCofferTable&, int percentDone)>;
     using TSteppedProgressEvent = std::function<void(TCofferTable&, const std::string& step, int percentDone)>;
     using TLogEvent = std::function<void(TCofferTable&, const std::string& message)>;
-    using TDataLostEvent = std::function<void(TCofferTable&, std::uint8_t cause, const std::string& context,
+    using TDataLostEvent = std::function<void(TCofferTable&, TDataLossCause cause, const std::string& context,
                                               bool& continueRestructure, bool& stopAsking)>;
 
     explicit TCofferTable(const void* owner = nullptr) : TCofferDBDataSet(owner) {}
@@ -82,9 +83,9 @@ protected:
     std::unique_ptr<TDataCursor> OpenHandle() override;
 
 private:
-    // A cursor for the table that is not opened (the engine opens it as an
-    // operation needs), with the database held until the guard goes.
-    class MaintenanceCursor;
+    // The engine's maintenance object for the table, with the database held
+    // until it goes.
+    class Maintenance;
     void SelectIndex(TDataCursor& cursor);
     std::unique_ptr<TDataCursor> NewCursor(TCofferDatabase& database, bool exclusive);
     template <typename F>

@@ -69,12 +69,6 @@ void ActivateFilter(TDataCursor& cursor, int handle) { cursor.ActivateFilter(Fil
 void DeactivateFilter(TDataCursor& cursor, int handle) { cursor.DeactivateFilter(FilterOf(cursor, handle)); }
 void DropFilter(TDataCursor& cursor, int handle) { cursor.DropFilter(FilterOf(cursor, handle)); }
 
-void EmptyTable(TDataCursor&) { Missing("Table maintenance"); }
-void OptimizeTable(TDataCursor&, const std::string&, bool) { Missing("Table maintenance"); }
-bool RepairTable(TDataCursor&, bool) { Missing("Table maintenance"); }
-void UpgradeTable(TDataCursor&) { Missing("Table maintenance"); }
-void RestructureTable(TDataCursor&, const TRestructureRequest&) { Missing("Table maintenance"); }
-
 void FlushBuffers(TDataCursor& cursor) {
     if (cursor.Table().Exclusive() && !cursor.Directory().InTransaction()) {
         cursor.FlushBuffers(true, false, true, true, cursor.Table().HasBlobFields());

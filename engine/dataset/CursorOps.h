@@ -5,7 +5,6 @@
 #include <string>
 
 #include "DataCursor.h"
-#include "TableDefinition.h"
 
 namespace pixhold::engine {
 
@@ -40,19 +39,6 @@ int AddCallbackFilter(TDataCursor& cursor, std::function<bool(const std::uint8_t
 void ActivateFilter(TDataCursor& cursor, int handle);
 void DeactivateFilter(TDataCursor& cursor, int handle);
 void DropFilter(TDataCursor& cursor, int handle);
-
-// Whole-table maintenance on a cursor that is not opened.
-struct TRestructureRequest {
-    TableDefinition definition;
-    bool noBackup = false;
-    // Raised to this value when the table's counter is lower; -1 and 0 keep it.
-    std::int64_t lastAutoIncValue = 0;
-};
-void EmptyTable(TDataCursor& cursor);
-void OptimizeTable(TDataCursor& cursor, const std::string& indexName, bool noBackup);
-bool RepairTable(TDataCursor& cursor, bool forceIndexRebuild);
-void UpgradeTable(TDataCursor& cursor);
-void RestructureTable(TDataCursor& cursor, const TRestructureRequest& request);
 
 // Buffered changes of an exclusive table, then the operating system's buffers.
 void FlushBuffers(TDataCursor& cursor);

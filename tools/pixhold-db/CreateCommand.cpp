@@ -1,10 +1,9 @@
 #include <filesystem>
 
 #include "Commands.h"
-#include "DataTable.h"
-#include "EngineError.h"
-#include "OpenTable.h"
 #include "DefinitionText.h"
+#include "OpenTable.h"
+#include "TableMaintenance.h"
 #include "ToolError.h"
 
 namespace pixhold::tools {
@@ -23,15 +22,9 @@ int RunCreate(const CommandLine& line, std::ostream& out) {
     if (!std::filesystem::is_directory(line.folder, error))
         throw ToolError("create: folder " + line.folder + " does not exist");
     FolderSession folder(line.folder);
-    // An existing table is never overwritten.
-    if (folder.Directory().TableExists(line.table, false))
-        throw engine::ECofferEngineError(engine::err::TableExists, {.database = line.folder, .table = line.table});
-    engine::TDataTable* table = nullptr;
-    const int result = folder.Directory().CreateTable(line.table, false, definition, table);
-    if (result < 0)
-        throw engine::ECofferEngineError(static_cast<std::uint16_t>(-result),
-                                         {.database = line.folder, .table = line.table});
-    folder.Directory().CloseTable(table);
+    // The definition is checked before any file is made; an existing table
+    // is never overwritten (13060).
+    engine::TTableMaintenance(folder.Directory(), line.table).CreateTable(definition, false);
     out << "created " << line.folder << line.table << " (" << definition.fields.size() << " fields, "
         << definition.indexes.size() - (definition.indexes.front().fieldCount == 0 ? 1 : 0) << " indexes)\n";
     return 0;

@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "  update FOLDER/TABLE --key VALUE[;VALUE] FIELD=VALUE ...\n"
     "  delete FOLDER/TABLE --key VALUE[;VALUE]\n"
     "  dump   FOLDER/TABLE [--index NAME] [--filter EXPR]\n"
-    "  verify|repair|optimize|upgrade FOLDER/TABLE\n"
+    "  verify|repair|upgrade FOLDER/TABLE\n"
+    "  optimize FOLDER/TABLE [--index NAME]\n"
     "every command takes --password P for encrypted tables\n";
 
 struct Command {
@@ -45,7 +46,7 @@ const std::map<std::string, Command>& Commands() {
         {"delete", {RunDelete, {{"password", "key"}, false}}},
         {"verify", {RunVerify, {{"password"}, false}}},
         {"repair", {RunRepair, {{"password"}, false}}},
-        {"optimize", {RunOptimize, {{"password"}, false}}},
+        {"optimize", {RunOptimize, {{"password", "index"}, false}}},
         {"upgrade", {RunUpgrade, {{"password"}, false}}},
     };
     return commands;

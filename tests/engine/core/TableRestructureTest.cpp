@@ -182,6 +182,25 @@ TEST_F(RestructureTest, AValueThatDoesNotFitItsNewFieldIsALossOfConversion) {
     directory->CloseTable(table);
 }
 
+TEST_F(RestructureTest, TheLastIdentifierNeverGoesBackAndAFieldlessTextIndexChangesNothing) {
+    Fill(8, true, 3);
+    const std::string records = Records();
+    TableDefinition d = Current();
+    d.textIndex = IndexDescriptor{};
+    d.textIndex->name = "Sys Text";
+    d.params.description = "x";
+    maintenance.RestructureTable(d, 0);
+    EXPECT_EQ(Records(), records);
+    EXPECT_EQ(Le32At(".DAT", 17), 8u);
+    maintenance.RestructureTable(d, 50);
+    EXPECT_EQ(Le32At(".DAT", 17), 50u);
+    // A rewrite keeps it as well.
+    d.params.blobBlockSize = 1024;
+    maintenance.RestructureTable(d, 0);
+    EXPECT_EQ(Le32At(".DAT", 17), 50u);
+    EXPECT_TRUE(maintenance.VerifyTable());
+}
+
 TEST_F(RestructureTest, ALastAutoIncrementBelowMinusOneIsRefused) {
     Fill(1, false);
     EXPECT_EQ(CodeOf([&] { maintenance.RestructureTable(Current(false), -2); }), err::FieldLimits);

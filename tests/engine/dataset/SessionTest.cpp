@@ -202,3 +202,48 @@ TEST(EngineLockTest, ProcessEngineSessionNeedsTheStartedEngine) {
 
 }  // namespace
 }  // namespace pixhold::engine::datasettest
+
+#include "CofferTable.h"
+#include "TempDir.h"
+
+namespace pixhold::engine::datasettest {
+namespace {
+
+// Two threads, each with a session of its own, write to tables of one folder
+// at the same time; the engine lock keeps their engine calls apart.
+TEST(EngineLockTest, SessionsOnTwoThreadsWriteSafely) {
+    pixhold::test::TempDir dir;
+    auto work = [&dir](const std::string& name) {
+        TCofferSession session(name);
+        session.SetSessionName(name);
+        TCofferTable table;
+        table.SetSessionName(name);
+        table.SetDatabaseName(dir.folder());
+        table.SetTableName(name + ".dat");
+        table.FieldDefs.Add({"N", TFieldType::ftInteger, 0, true});
+        table.FieldDefs.Add({"B", TFieldType::ftBlob, 0, false});
+        table.IndexDefs.Add({"", "N", ixopt::Primary, 0});
+        table.CreateTable();
+        table.Open();
+        for (int i = 0; i < 40; ++i) {
+            table.Append();
+            table.FieldByName("N").SetAsInteger(i);
+            table.FieldByName("B").SetAsString(std::string(500 + i, 'x'));
+            table.Post();
+        }
+        std::size_t count = 0;
+        for (table.First(); !table.Eof(); table.Next()) count += table.FieldByName("B").AsString().size() > 0;
+        return count;
+    };
+    std::size_t a = 0;
+    std::size_t b = 0;
+    std::thread first([&] { a = work("ThreadA"); });
+    std::thread second([&] { b = work("ThreadB"); });
+    first.join();
+    second.join();
+    EXPECT_EQ(a, 40u);
+    EXPECT_EQ(b, 40u);
+}
+
+}  // namespace
+}  // namespace pixhold::engine::datasettest
