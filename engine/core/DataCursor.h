@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,10 @@ enum class TRecordChange : std::uint8_t { Appended, Modified, Deleted };
 
 // The most BLOBs one cursor keeps open at a time.
 inline constexpr std::size_t kMaxOpenBlobs = 128;
+
+// The words a text is split into for the "Sys Text" index, in order, each
+// once (as written; the index keeps them upper-cased).
+std::vector<std::string> SplitTextWords(const std::string& text, const TextIndexParameters& parameters);
 
 // Slots of the index a cursor can follow.
 inline constexpr int kNoIndex = 255;
@@ -356,10 +362,17 @@ private:
     // the new chains.
     void WriteBlobBuffers();
     void WriteTableBuffers(bool index);
-    // "Sys Text" upkeep (DataCursorText.cpp): the words of `old` that are not
-    // in `image` leave the index, the new ones enter it. Either may be null.
-    // Returns whether the index changed.
-    bool UpdateTextIndex(const std::uint8_t* old, const std::uint8_t* image, std::uint32_t record);
+    // "Sys Text" upkeep (DataCursorText.cpp). The words of each text-indexed
+    // field, upper-cased, without stop words; with `changesIn`, a memo field
+    // counts only when that buffer holds its BLOB changed in this edit.
+    using TextWords = std::map<std::uint16_t, std::set<std::string>>;
+    TextWords TextWordsOf(const std::uint8_t* image, const std::uint8_t* changesIn);
+    std::string TextFieldText(std::uint16_t field, const std::uint8_t* image);
+    // The old words' keys leave the index, the new words' keys enter it
+    // (words in both stay when the identifier is the same). Returns whether
+    // the index changed.
+    bool UpdateTextIndex(const TextWords& oldWords, std::uint32_t oldID, const TextWords& newWords,
+                         std::uint32_t newID, std::uint32_t record);
     void AfterOwnChange(std::uint32_t record, TRecordChange change, const std::uint8_t* image, bool reposition,
                         const Position& saved);
     OpenBlobBuffer* BlobOf(std::uint16_t field, const std::uint8_t* buffer);

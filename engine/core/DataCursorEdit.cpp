@@ -389,6 +389,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
             recordbuffer::SetRecordID(image.data(), id);
             CheckDuplicates(image.data(), nullptr, suppressAutoInc_);
 
+            const TextWords words = TextWordsOf(image.data(), nullptr);
             touched = true;
             std::vector<recordbuffer::BlobSlot> replaced;
             // New chains and the BLOB header first: a failure later leaves
@@ -418,7 +419,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
             }
             deleted.Tree(index).InsertKey(deleted.Build(image.data()).data(), slot);
             index.IncActiveRecords();
-            UpdateTextIndex(nullptr, image.data(), slot);
+            UpdateTextIndex({}, id, words, id, slot);
 
             WriteTableBuffers(true);
             std::memcpy(buffer, image.data(), recordSize_);
@@ -469,6 +470,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
             if (suppressAutoInc_) recordbuffer::SetRecordID(image.data(), recordbuffer::RecordID(buffer));
             CheckDuplicates(image.data(), old.data(), suppressAutoInc_);
 
+            const TextWords oldWords = TextWordsOf(old.data(), image.data());
+            const TextWords newWords = TextWordsOf(image.data(), image.data());
             touched = true;
             const std::uint32_t id = recordbuffer::RecordID(image.data());
             if (suppressAutoInc_ && id > data.Header().lastRecordID) data.SetRecordIDCounter(id);
@@ -484,7 +487,8 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
                 tree.InsertKey(newKey.data(), target);
                 indexChanged = true;
             }
-            indexChanged = UpdateTextIndex(old.data(), image.data(), target) || indexChanged;
+            indexChanged =
+                UpdateTextIndex(oldWords, recordbuffer::RecordID(old.data()), newWords, id, target) || indexChanged;
             TRecord* record = data.GetRecord(nullptr, target);
             if (record == nullptr) Raise(err::RecordBuffersCorrupt);
             std::memcpy(record->Data(), image.data(), std::min<std::size_t>(recordSize_, record->Size()));
@@ -538,6 +542,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
                 }
             }
             if (old[recordlayout::Status] != recordlayout::StatusActive) Raise(err::RecordChanged);
+            const TextWords words = TextWordsOf(old.data(), nullptr);
 
             touched = true;
             for (const TEditKeys::Slot& s : Keys().Slots()) {
@@ -559,7 +564,8 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
             data.FreeRecord(record);
             data.ReleaseRecord(record);
             index.DecActiveRecords();
-            UpdateTextIndex(old.data(), nullptr, target);
+            const std::uint32_t oldID = recordbuffer::RecordID(old.data());
+            UpdateTextIndex(words, oldID, {}, oldID, target);
 
             WriteTableBuffers(true);
             ReleaseChains(RecordChains(old.data()));

@@ -32,7 +32,7 @@ std::string TEditKeys::Signature(TDataTable& table) {
 TEditKeys::TEditKeys(TDataTable& table) : signature_(Signature(table)) {
     const std::uint32_t locale = table.DataFile().Header().Locale();
     const bool languageZero = table.DataFile().Header().languageID == 0;
-    auto add = [&](int number) {
+    auto make = [&](int number) {
         Slot s;
         s.slot = number;
         const IndexDescriptor& d = table.IndexDefinition(number);
@@ -41,11 +41,32 @@ TEditKeys::TEditKeys(TDataTable& table) : signature_(Signature(table)) {
         s.unique = number == kDeletedSlot || s.layout->unique;
         s.comparer = std::make_unique<TKeyComparer>(*s.layout, locale);
         s.builder = std::make_unique<TKeyBuilder>(*s.layout, table.DataFile().Locale(), languageZero);
-        slots_.push_back(std::move(s));
+        return s;
     };
+    auto add = [&](int number) { slots_.push_back(make(number)); };
     if (table.PrimaryIndexHasFields()) add(kPrimarySlot);
     for (int slot = 1; slot < table.IndexCount(); ++slot) add(slot);
     add(kDeletedSlot);
+    if (table.IndexDefinition(kTextSlot).fieldCount > 0) {
+        text_ = make(kTextSlot);
+        const auto stored = table.IndexFile().ReadTextIndexParameters(nullptr);
+        textParameters_ = stored ? *stored : DefaultTextParameters();
+    }
+}
+
+TextIndexParameters TEditKeys::DefaultTextParameters() {
+    TextIndexParameters p;
+    p.stopWords = {"A",  "AN",   "AND",  "BE",   "FOR",   "HOW", "IN",  "IS",   "IT",    "OF",  "ON",
+                   "OR", "THAT", "THE",  "THIS", "TO",    "WAS", "WHAT", "WHEN", "WHICH", "WHY", "WILL"};
+    auto set = [](std::array<std::uint8_t, 32>& bits, unsigned c) { bits[c / 8] |= static_cast<std::uint8_t>(1u << (c % 8)); };
+    for (unsigned c = 1; c <= 32; ++c) set(p.spaceCharacters, c);
+    for (const char c : std::string("*+,-./:;<=>\\`")) set(p.spaceCharacters, static_cast<unsigned char>(c));
+    for (unsigned c = '0'; c <= '9'; ++c) set(p.includeCharacters, c);
+    for (unsigned c = 'A'; c <= 'Z'; ++c) set(p.includeCharacters, c);
+    for (unsigned c = 'a'; c <= 'z'; ++c) set(p.includeCharacters, c);
+    set(p.includeCharacters, '_');
+    for (unsigned c = 128; c <= 254; ++c) set(p.includeCharacters, c);
+    return p;
 }
 
 bool TEditKeys::Current(TDataTable& table) const { return Signature(table) == signature_; }

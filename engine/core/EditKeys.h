@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "BTree.h"
+#include "IndexFile.h"
 #include "IndexKey.h"
 
 namespace pixhold::engine {
@@ -39,6 +41,12 @@ public:
     const std::vector<Slot>& Slots() const { return slots_; }
     const Slot& Deleted() const { return slots_.back(); }
 
+    // "Sys Text", when it covers any field, with its word-splitting parameters
+    // (the stored ones, or the defaults).
+    const Slot* Text() const { return text_ ? &*text_ : nullptr; }
+    const TextIndexParameters& TextParameters() const { return textParameters_; }
+    static TextIndexParameters DefaultTextParameters();
+
     // Whether the index holds a key equal to `key` (for a unique index: a
     // record with the same values).
     static bool Holds(TIndexFile& file, const Slot& slot, const std::uint8_t* key);
@@ -48,6 +56,8 @@ private:
 
     std::string signature_;
     std::vector<Slot> slots_;
+    std::optional<Slot> text_;
+    TextIndexParameters textParameters_;
 };
 
 }  // namespace pixhold::engine

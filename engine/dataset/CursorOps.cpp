@@ -1,7 +1,6 @@
 #include "CursorOps.h"
 
 #include "CofferDataSet.h"
-#include "DatasetError.h"
 #include "DataDirectory.h"
 #include "DataTable.h"
 #include "EngineError.h"
@@ -9,10 +8,6 @@
 namespace pixhold::engine::cursorops {
 
 namespace {
-
-[[noreturn]] void Missing(const char* what) {
-    throw EDatasetError(std::string(what) + " is not available in this engine build.");
-}
 
 // The cursor's filter with that handle; 10050 when it has none.
 TFilter* FilterOf(TDataCursor& cursor, int handle) {

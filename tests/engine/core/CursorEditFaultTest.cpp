@@ -1,7 +1,6 @@
 // Write failures during a cursor's insert, change and delete, at every write
 // the operation makes: the table still opens, and either verifies or is
-// mended by the per-file repairs (data header, BLOB file and chains) and an
-// index rebuild, with every other record and its BLOB as it was.
+// mended by the table repair, with every other record and its BLOB as it was.
 
 #include <gtest/gtest.h>
 
@@ -15,73 +14,13 @@
 #include "FaultPlan.h"
 #include "IndexKey.h"
 #include "RecordBuffer.h"
+#include "TableMaintenance.h"
 #include "TableTestSupport.h"
 
 namespace pixhold::engine {
 namespace {
 
 using namespace edittest;
-
-class Log : public TCursorContext {
-public:
-    void LogMessage(const std::string& text) override { messages += text + "\n"; }
-    std::string messages;
-};
-
-// What a table repair does for these tests: the data header from the file,
-// the BLOB file and each record's chain, the free chain and every index
-// rebuilt from the records.
-void Mend(TDataTable& table) {
-    Log log;
-    table.BeginWrite();
-    TDataFile& data = table.DataFile();
-    data.RepairHeader(log, false);
-    table.BlobFile().RepairFile(log, false);
-    TIndexFile& index = table.IndexFile();
-    index.EmptyFile();
-    const auto& fields = data.Fields();
-    std::vector<std::pair<int, std::unique_ptr<TKeyLayout>>> layouts;
-    std::int32_t active = 0;
-    std::uint32_t maxID = 0;
-    for (std::uint32_t n = 1; n <= data.PhysicalRecordCount(); ++n) {
-        TRecord* record = data.GetRecord(nullptr, n);
-        if (record->IsDeleted()) {
-            // Back onto the free chain the repair of the header emptied.
-            record->SetStatus(recordlayout::StatusActive);
-            data.FreeRecord(record);
-        } else {
-            std::uint32_t first = recordbuffer::GetBlobSlot(fields[4], record->Data()).firstBlock;
-            const std::uint32_t owner = recordbuffer::GetBlobSlot(fields[4], record->Data()).ownerID;
-            if (recordbuffer::IsPresent(fields[4], record->Data()) &&
-                !table.BlobFile().RepairBlobChain(log, false, false, n, owner, first)) {
-                recordbuffer::SetBlobSlot(fields[4], record->Data(), {first, owner});
-                record->SetModified();
-            }
-            ++active;
-        }
-        std::vector<std::uint8_t> image(record->Data(), record->Data() + record->Size());
-        data.ReleaseRecord(record);
-        maxID = std::max(maxID, recordbuffer::RecordID(image.data()));
-        for (int slot = 0; slot < table.IndexCount(); ++slot) {
-            if ((slot == kPrimarySlot && !table.PrimaryIndexHasFields()) ||
-                image[recordlayout::Status] != recordlayout::StatusActive)
-                continue;
-            const TKeyLayout layout = TKeyLayout::For(table.IndexDefinition(slot), slot, fields);
-            const TKeyComparer comparer(layout, data.Header().Locale());
-            const TKeyBuilder builder(layout, data.Locale(), data.Header().languageID == 0);
-            TIndexTree(index, slot, comparer).InsertKey(builder.Build(image.data()).data(), n);
-        }
-        const TKeyLayout layout = TKeyLayout::For(table.IndexDefinition(kDeletedSlot), kDeletedSlot, fields);
-        const TKeyComparer comparer(layout, data.Header().Locale());
-        std::uint8_t key[kDeletedKeyLength];
-        TKeyBuilder::BuildDeletedKey(image[recordlayout::Status], recordbuffer::RecordID(image.data()), key);
-        TIndexTree(index, kDeletedSlot, comparer).InsertKey(key, n);
-    }
-    index.SetActiveRecords(active);
-    if (maxID > data.Header().lastRecordID) data.SetRecordIDCounter(maxID);
-    table.WriteBuffers(false, true, false, true, true);
-    table.EndWrite();
-}
 
 // The table every run starts from: records with and without BLOBs, and one
 // deleted record whose slot an append takes again.
@@ -137,17 +76,29 @@ std::string Verify(const std::string& folder, const Inspection& original, const 
                    bool& mended, bool done = false) {
     auto session = coretest::FastSession();
     TDataDirectory* directory = session->OpenDataDirectory("PH", folder);
+    std::string result;
+    mended = false;
+    {
+        // The table's own verify, and its repair where that finds damage.
+        TTableMaintenance maintenance(*directory, "Edits");
+        std::string log;
+        maintenance.Events.OnLog = [&](const std::string& message) { log += message + "\n"; };
+        if (!maintenance.VerifyTable()) {
+            if (!mend) {
+                result += "does not verify:\n" + log;
+            } else {
+                maintenance.RepairTable();
+                mended = true;
+                log.clear();
+                if (!maintenance.VerifyTable()) result += "damaged after the repair:\n" + log;
+            }
+        }
+    }
     TDataCursor cursor(*directory);
     cursor.TableName = "Edits";
     cursor.OpenCursor();
-    Inspection seen = Inspect(cursor.Table());
-    mended = false;
-    if (!seen.problems.empty() && mend) {
-        Mend(cursor.Table());
-        mended = true;
-        seen = Inspect(cursor.Table());
-    }
-    std::string result = seen.problems;
+    const Inspection seen = Inspect(cursor.Table());
+    result += seen.problems;
     for (const auto& [name, values] : original.rows) {
         if (name == op.subject) continue;
         const auto it = seen.rows.find(name);

@@ -239,3 +239,47 @@ TEST(CursorEdit, ACloneOwnsCopiesOfTheBlobs) {
 
 }  // namespace
 }  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+using namespace edittest;
+
+// An exclusive cursor takes no locks and keeps its changes cached until it
+// flushes (or closes); then the files hold all of them.
+TEST(CursorEdit, AnExclusiveCursorWritesItsChangesWhenItFlushes) {
+    EditFixture fx;
+    const std::string dat = coretest::FileBytes(fx.FilePath(".DAT"));
+    {
+        TDataCursor cursor(fx.Directory());
+        cursor.TableName = fx.TableName;
+        cursor.Exclusive = true;
+        cursor.OpenCursor();
+        for (int i = 0; i < 5; ++i) Append(cursor, {"x" + std::to_string(i), i, "c" + std::to_string(i), "", std::string(900, 'e')});
+        std::vector<std::uint8_t> buffer(cursor.RecordSize());
+        ASSERT_TRUE(Seek(cursor, "x2"));
+        ASSERT_EQ(cursor.GetCurrentRecord(buffer.data(), true), 0);
+        EXPECT_EQ(cursor.LockedRecord(), 0u);  // nothing to lock against
+        Fill(cursor, buffer, {"x2", 20, "c2", "changed", "new"});
+        cursor.ModifyRecord(buffer.data(), true, true);
+        ASSERT_TRUE(Seek(cursor, "x3"));
+        cursor.GetCurrentRecord(buffer.data());
+        cursor.DeleteRecord(buffer.data(), true);
+        EXPECT_EQ(coretest::FileBytes(fx.FilePath(".DAT")), dat);
+        cursor.FlushBuffers(false, false, true, true, true);
+        EXPECT_EQ(coretest::FileBytes(fx.FilePath(".DAT")), dat);
+        cursor.FlushBuffers(true, false, true, true, true);
+        EXPECT_NE(coretest::FileBytes(fx.FilePath(".DAT")), dat);
+        cursor.FlushOSBuffers();
+        cursor.CloseCursor();
+    }
+    auto cursor = fx.Open();
+    const Inspection seen = Inspect(cursor->Table());
+    EXPECT_EQ(seen.problems, "");
+    ASSERT_EQ(seen.rows.size(), 4u);
+    EXPECT_EQ(seen.rows.at("x2"), (Values{"x2", 20, "c2", "changed", "new"}));
+    EXPECT_EQ(seen.rows.at("x4").data, std::string(900, 'e'));
+}
+
+}  // namespace
+}  // namespace pixhold::engine
