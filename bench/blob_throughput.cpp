@@ -3,16 +3,19 @@
 //
 //   bench_blob_throughput [folder] [repetitions]
 //
-// The folder defaults to a fresh one under $TMPDIR (or /tmp). Each figure is
-// the best of the repetitions, in MB/s (10^6 bytes per second) of value bytes.
-// Only the transfer is timed: the plain side is one pwrite or pread of the
-// whole value on an open file; the BLOB side is WriteValue with FlushBlocks and
-// WriteHeader on a created file, and ReadValue on a freshly opened file (empty
-// cache). Nothing is flushed to the disk itself: both sides measure the way
-// into and out of the operating system's cache, which is where the engine's
-// own work shows. The "layout" columns move the same bytes split as the block
-// layout splits them (18-byte header, data area) with pwritev/preadv and no
-// engine work at all: the share of the plain figure that the layout leaves.
+// The folder defaults to a fresh one under $TMPDIR (or /tmp); repetitions to
+// 15. Figures are MB/s (10^6 bytes per second) of value bytes, the best and
+// the median of the repetitions. Only the transfer is timed: the plain side is
+// one pwrite or pread of the whole value on an open file; the BLOB side is
+// WriteValue with FlushBlocks and WriteHeader on a created file, and ReadValue
+// on a freshly opened file (empty block cache). Every side writes a new file
+// and reads it back at once, the sides take turns in an order that changes
+// with every repetition, and nothing is flushed to the disk on any side: all
+// measure the way into and out of the operating system's cache, which is
+// where the engine's own work shows. The "layout" columns move the same bytes
+// split as the block layout splits them (18-byte header, data area) with
+// pwritev/preadv and no engine work at all: the share of the plain figure
+// that the block layout itself leaves.
 
 #include <fcntl.h>
 #include <sys/uio.h>
@@ -104,8 +107,21 @@ struct BlockLayout {
     }
 };
 
+// Best and median seconds of the repetitions of one transfer.
+struct Timings {
+    std::vector<double> seconds;
+    double Best() const { return *std::min_element(seconds.begin(), seconds.end()); }
+    double Median() const {
+        std::vector<double> sorted = seconds;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+};
+
+enum Side { kPlainWrite, kPlainRead, kBlobWrite, kBlobRead, kLayoutWrite, kLayoutRead, kSides };
+
 struct Figures {
-    double plainWrite = 0, blobWrite = 0, plainRead = 0, blobRead = 0, layoutWrite = 0, layoutRead = 0;
+    Timings t[kSides];
 };
 
 Figures Measure(const fs::path& folder, std::size_t size, std::uint32_t blockSize, int repetitions) {
@@ -113,37 +129,44 @@ Figures Measure(const fs::path& folder, std::size_t size, std::uint32_t blockSiz
     std::mt19937 random(static_cast<std::uint32_t>(size + blockSize));
     for (auto& b : value) b = static_cast<std::uint8_t>(random());
     std::vector<std::uint8_t> readBack(size);
+    std::vector<std::uint8_t> layoutBack(size);
     std::vector<std::uint8_t> blobBack;
 
     const std::string plainPath = (folder / "plain.bin").string();
+    const std::string layoutPath = (folder / "layout.bin").string();
     const std::string blobPath = (folder / "bench.Blb").string();
-    double best[6] = {1e9, 1e9, 1e9, 1e9, 1e9, 1e9};
     BlockLayout layout(value.data(), size, blockSize);
-    BlockLayout layoutBack(readBack.data(), size, blockSize);
+    BlockLayout layoutIn(layoutBack.data(), size, blockSize);
     BenchOwner owner;
     NoCursor cursor;
+    Figures f;
 
-    for (int r = 0; r < repetitions; ++r) {
+    // Each side writes a new file and reads it back at once; opening and
+    // closing stay outside the timing on every side.
+    auto plain = [&] {
         fs::remove(plainPath);
-        fs::remove(blobPath);
-        // Opening and closing stay outside the timing on both sides.
         const int fd = ::open(plainPath.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0644);
         Check(fd >= 0, "open");
-        best[0] = std::min(best[0], Seconds([&] { PlainWrite(fd, value); }));
-        best[2] = std::min(best[2], Seconds([&] { PlainRead(fd, readBack); }));
+        f.t[kPlainWrite].seconds.push_back(Seconds([&] { PlainWrite(fd, value); }));
+        f.t[kPlainRead].seconds.push_back(Seconds([&] { PlainRead(fd, readBack); }));
         ::close(fd);
         Check(readBack == value, "plain read back");
-        fs::remove(plainPath);
-        const int vfd = ::open(plainPath.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0644);
-        Check(vfd >= 0, "open");
-        best[4] = std::min(best[4], Seconds([&] {
-                               layout.Transfer([vfd](const iovec* v, int n, off_t at) { return ::pwritev(vfd, v, n, at); });
-                           }));
-        best[5] = std::min(best[5], Seconds([&] {
-                               layoutBack.Transfer([vfd](const iovec* v, int n, off_t at) { return ::preadv(vfd, v, n, at); });
-                           }));
-        ::close(vfd);
-
+    };
+    auto blockLayout = [&] {
+        fs::remove(layoutPath);
+        const int fd = ::open(layoutPath.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0644);
+        Check(fd >= 0, "open");
+        f.t[kLayoutWrite].seconds.push_back(Seconds([&] {
+            layout.Transfer([fd](const iovec* v, int n, off_t at) { return ::pwritev(fd, v, n, at); });
+        }));
+        f.t[kLayoutRead].seconds.push_back(Seconds([&] {
+            layoutIn.Transfer([fd](const iovec* v, int n, off_t at) { return ::preadv(fd, v, n, at); });
+        }));
+        ::close(fd);
+        Check(layoutBack == value, "layout read back");
+    };
+    auto blob = [&] {
+        fs::remove(blobPath);
         std::uint32_t first = 0;
         {
             TBlobFile file(owner);
@@ -151,11 +174,11 @@ Figures Measure(const fs::path& folder, std::size_t size, std::uint32_t blockSiz
             file.SetBlockSize(blockSize);
             file.CreateFile();
             file.WriteHeader();
-            best[1] = std::min(best[1], Seconds([&] {
-                                   file.WriteValue(&cursor, first, 1, value.data(), value.size());
-                                   file.FlushBlocks();
-                                   file.WriteHeader();
-                               }));
+            f.t[kBlobWrite].seconds.push_back(Seconds([&] {
+                file.WriteValue(&cursor, first, 1, value.data(), value.size());
+                file.FlushBlocks();
+                file.WriteHeader();
+            }));
             file.CloseFile();
         }
         {
@@ -163,15 +186,38 @@ Figures Measure(const fs::path& folder, std::size_t size, std::uint32_t blockSiz
             file.Name = blobPath;
             file.SetBlockSize(blockSize);
             file.OpenFile();
-            best[3] = std::min(best[3], Seconds([&] { Check(file.ReadValue(&cursor, first, 1, blobBack), "value read"); }));
+            f.t[kBlobRead].seconds.push_back(
+                Seconds([&] { Check(file.ReadValue(&cursor, first, 1, blobBack), "value read"); }));
             file.CloseFile();
         }
         Check(blobBack == value, "value read back");
+    };
+    // The order turns with every repetition, so that no side always follows
+    // the same one.
+    const std::function<void()> sides[] = {plain, blob, blockLayout};
+    for (int r = 0; r < repetitions; ++r) {
+        for (int k = 0; k < 3; ++k) sides[(r + k) % 3]();
     }
     fs::remove(plainPath);
+    fs::remove(layoutPath);
     fs::remove(blobPath);
-    auto rate = [size](double seconds) { return static_cast<double>(size) / seconds / 1e6; };
-    return {rate(best[0]), rate(best[1]), rate(best[2]), rate(best[3]), rate(best[4]), rate(best[5])};
+    return f;
+}
+
+void PrintTable(const char* title, const std::vector<std::pair<std::string, Figures>>& rows,
+                double (Timings::*pick)() const, std::size_t (*sizeOf)(const std::string&)) {
+    std::printf("%s\n", title);
+    std::printf("%-8s %6s | %9s %9s %6s %9s | %9s %9s %6s %9s\n", "value", "block", "plain wr", "blob wr", "ratio",
+                "layout wr", "plain rd", "blob rd", "ratio", "layout rd");
+    for (const auto& [label, f] : rows) {
+        const double size = static_cast<double>(sizeOf(label));
+        double rate[kSides];
+        for (int i = 0; i < kSides; ++i) rate[i] = size / (f.t[i].*pick)() / 1e6;
+        std::printf("%s | %9.0f %9.0f %5.0f%% %8.0f%% | %9.0f %9.0f %5.0f%% %8.0f%%\n", label.c_str(),
+                    rate[kPlainWrite], rate[kBlobWrite], 100.0 * rate[kBlobWrite] / rate[kPlainWrite],
+                    100.0 * rate[kLayoutWrite] / rate[kPlainWrite], rate[kPlainRead], rate[kBlobRead],
+                    100.0 * rate[kBlobRead] / rate[kPlainRead], 100.0 * rate[kLayoutRead] / rate[kPlainRead]);
+    }
 }
 
 }  // namespace
@@ -188,20 +234,20 @@ int main(int argc, char** argv) {
         folder = pattern;
         ownFolder = true;
     }
-    const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
+    const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 15;
 
-    std::printf("folder %s, best of %d, MB/s\n", folder.string().c_str(), repetitions);
-    std::printf("%-8s %6s | %9s %9s %6s %9s | %9s %9s %6s %9s\n", "value", "block", "plain wr", "blob wr", "ratio",
-                "layout wr", "plain rd", "blob rd", "ratio", "layout rd");
+    std::printf("folder %s, %d repetitions, MB/s of value bytes\n", folder.string().c_str(), repetitions);
+    std::vector<std::pair<std::string, Figures>> rows;
     for (std::uint32_t blockSize : {512u, 4096u}) {
         for (std::size_t mib : {1u, 4u, 16u}) {
-            const Figures f = Measure(folder, mib << 20, blockSize, repetitions);
-            std::printf("%3zu MiB  %6u | %9.0f %9.0f %5.0f%% %8.0f%% | %9.0f %9.0f %5.0f%% %8.0f%%\n", mib, blockSize,
-                        f.plainWrite, f.blobWrite, 100.0 * f.blobWrite / f.plainWrite,
-                        100.0 * f.layoutWrite / f.plainWrite, f.plainRead, f.blobRead,
-                        100.0 * f.blobRead / f.plainRead, 100.0 * f.layoutRead / f.plainRead);
+            char label[32];
+            std::snprintf(label, sizeof label, "%3zu MiB  %6u", mib, blockSize);
+            rows.emplace_back(label, Measure(folder, mib << 20, blockSize, repetitions));
         }
     }
+    auto sizeOf = [](const std::string& label) { return static_cast<std::size_t>(std::atoi(label.c_str())) << 20; };
+    PrintTable("best of the repetitions", rows, &Timings::Best, sizeOf);
+    PrintTable("median of the repetitions", rows, &Timings::Median, sizeOf);
     if (ownFolder) fs::remove_all(folder);
     return 0;
 }

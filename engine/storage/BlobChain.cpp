@@ -48,63 +48,58 @@ bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std:
     value.resize(length);
 
     std::uint64_t copied = 0;
-    std::uint32_t current = firstBlock;
-    // The block in hand: its header, and its data unless a straight read has
-    // already put the data where it belongs in the value.
-    BlobBlockHeader header = view.header;
-    const std::uint8_t* data = view.data;
-    TBlock* cached = view.cached;
-    // Headers of the last straight read; `straightAt` is the one in hand.
-    std::vector<BlobBlockHeader> straight;
-    std::size_t straightAt = 0;
-    for (;;) {
+    // Takes the block in hand: its data, when not null, is copied into the
+    // value; when null it already lies there (a straight read) and is only
+    // deciphered. False when the value ends with this block.
+    auto take = [&](const BlobBlockHeader& header, const std::uint8_t* data) {
         if (header.owner != owner) Raise(err::RecordChanged);
-        if (cached != nullptr && cached->Pinned()) Raise(err::BlobBuffersCorrupt);
-        const std::uint64_t want = std::min<std::uint64_t>(dataSize, length - copied);
         if (header.bytesUsed > dataSize) Raise(err::InvalidBlobLength);
-        const std::uint64_t got = std::min<std::uint64_t>(want, header.bytesUsed);
+        const std::uint64_t want = std::min<std::uint64_t>(dataSize, length - copied);
+        const auto got = static_cast<std::size_t>(std::min<std::uint64_t>(want, header.bytesUsed));
         if (data != nullptr) {
-            if (got > 0) std::memcpy(value.data() + copied, data, static_cast<std::size_t>(got));
+            if (got > 0) std::memcpy(value.data() + copied, data, got);
         } else if (encrypted_) {
-            ScrambleBuffer(value.data() + copied, static_cast<std::size_t>(got), kDataSeeds);
+            ScrambleBuffer(value.data() + copied, got, kDataSeeds);
         }
         copied += got;
-        if (copied == length || header.next == 0 || got < want) break;
-        const std::uint32_t next = header.next;
-        if (next > BlockCount()) Raise(err::BlobBuffersCorrupt);
-        const std::uint32_t ahead = BlocksFor(length - copied, dataSize);
+        if (copied == length || header.next == 0 || got < want) return false;
+        if (header.next > BlockCount()) Raise(err::BlobBuffersCorrupt);
+        return true;
+    };
 
-        if (next == current + 1) {
-            // The chain runs on through consecutive blocks: their data can be
-            // read straight into the value, as long as none of them is cached
-            // (a cached block may hold changes not yet written).
-            if (data == nullptr && straightAt + 1 < straight.size()) {
-                header = straight[++straightAt];
-                cached = nullptr;
-                current = next;
-                continue;
-            }
-            const std::uint32_t count =
-                std::min({ahead, TBlockRunReader::RunBlocks(blockSize_), BlockCount() - next + 1});
-            if (!cache_.AnyInRange(next, next + count - 1)) {
-                if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForChanges()) {
-                    return false;
+    std::uint32_t current = firstBlock;
+    for (;;) {
+        if (view.cached != nullptr && view.cached->Pinned()) Raise(err::BlobBuffersCorrupt);
+        if (!take(view.header, view.data)) break;
+        std::uint32_t next = view.header.next;
+
+        // While the chain runs on through consecutive blocks that are neither
+        // cached (a cached block may hold changes not yet written) nor already
+        // read, their data are read straight into the value, run by run.
+        bool ended = false;
+        while (next == current + 1 && !reader.Holds(next)) {
+            const std::uint32_t count = std::min(
+                {BlocksFor(length - copied, dataSize), TBlockRunReader::RunBlocks(blockSize_), BlockCount() - next + 1});
+            if (cache_.AnyInRange(next, next + count - 1)) break;
+            if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForChanges()) return false;
+            const std::uint32_t got = ReadStraight(next, count, value.data() + copied, length - copied, straight_);
+            if (got == 0) break;  // the block fetch below reports the missing block
+            for (std::uint32_t t = 0;; ++t) {
+                const BlobBlockHeader& header = straight_[t];
+                current = next + t;
+                if (!take(header, nullptr)) {
+                    ended = true;
+                    break;
                 }
-                if (ReadStraight(next, count, value.data() + copied, length - copied, straight) > 0) {
-                    straightAt = 0;
-                    header = straight[0];
-                    data = nullptr;
-                    cached = nullptr;
-                    current = next;
-                    continue;
+                if (header.next != current + 1 || t + 1 == got) {
+                    next = header.next;
+                    break;
                 }
             }
+            if (ended) break;
         }
-        if (!reader.Get(next, ahead, DirectionOf(current, next), view)) return false;
-        header = view.header;
-        data = view.data;
-        cached = view.cached;
-        straight.clear();
+        if (ended) break;
+        if (!reader.Get(next, BlocksFor(length - copied, dataSize), DirectionOf(current, next), view)) return false;
         current = next;
     }
     if (copied != length) Raise(err::EndOfBlob);
@@ -278,22 +273,29 @@ bool TBlobFile::FreeBlobChain(TCursorContext* /*cursor*/, std::uint32_t& firstBl
 }
 
 void TBlobFile::GatherBlock(std::uint32_t number, const BlobBlockHeader& header, const std::uint8_t* data,
-                            std::size_t dataLength, std::uint8_t* image, bool mayBeCached) {
+                            std::size_t dataLength, std::uint8_t* headerImage, std::uint8_t* blockImage) {
     const std::size_t dataSize = BlockDataSize();
-    if (TBlock* cached = mayBeCached ? cache_.Peek(number) : nullptr) {
+    if (TBlock* cached = blockImage != nullptr ? cache_.Peek(number) : nullptr) {
         // The cached copy follows what is written now.
         cached->Header = header;
         std::memcpy(cached->Data(), data, dataLength);
         std::memset(cached->Data() + dataLength, 0, dataSize - dataLength);
-        cached->Store(image, false);
+        cached->Store(blockImage, false);
         cached->SetModified(false);
-        writePieces_.push_back({image, blockSize_});
+        writePieces_.push_back({blockImage, blockSize_});
         return;
     }
-    header.Encode(image);
-    writePieces_.push_back({image, blobfile::kBlockHeaderSize});
+    header.Encode(headerImage);
+    writePieces_.push_back({headerImage, blobfile::kBlockHeaderSize});
     writePieces_.push_back({data, dataLength});
     if (dataLength < dataSize) writePieces_.push_back({kZeros.data(), dataSize - dataLength});
+}
+
+std::uint8_t* TBlobFile::GatherImages(std::uint32_t first, std::uint32_t last, std::uint8_t*& blockImages) {
+    const std::size_t count = static_cast<std::size_t>(last - first) + 1;
+    // Block images are needed only for blocks that are cached.
+    blockImages = cache_.AnyInRange(first, last) ? writeRun_.Reserve(count * blockSize_) : nullptr;
+    return headerRun_.Reserve(count * blobfile::kBlockHeaderSize);
 }
 
 void TBlobFile::StoreAscendingChain(const std::vector<std::uint32_t>& chain, std::uint32_t owner,
@@ -305,8 +307,8 @@ void TBlobFile::StoreAscendingChain(const std::vector<std::uint32_t>& chain, std
     while (i < n) {
         std::size_t j = i + 1;
         while (j < n && j - i < runLimit && chain[j] == chain[j - 1] + 1) ++j;
-        std::uint8_t* buffer = writeRun_.Reserve((j - i) * blockSize_);
-        const bool anyCached = cache_.AnyInRange(chain[i], chain[j - 1]);
+        std::uint8_t* blockImages = nullptr;
+        std::uint8_t* headerImages = GatherImages(chain[i], chain[j - 1], blockImages);
         writePieces_.clear();
         for (std::size_t k = i; k < j; ++k) {
             const std::size_t offset = k * dataSize;
@@ -317,7 +319,8 @@ void TBlobFile::StoreAscendingChain(const std::vector<std::uint32_t>& chain, std
             header.bytesUsed = static_cast<std::uint16_t>(part);
             header.owner = owner;
             header.totalSize = k == 0 ? static_cast<std::uint32_t>(length) : 0;
-            GatherBlock(chain[k], header, data + offset, part, buffer + (k - i) * blockSize_, anyCached);
+            GatherBlock(chain[k], header, data + offset, part, headerImages + (k - i) * blobfile::kBlockHeaderSize,
+                        blockImages != nullptr ? blockImages + (k - i) * blockSize_ : nullptr);
         }
         WriteRunPieces(chain[i], writePieces_);
         i = j;
@@ -367,21 +370,23 @@ void TBlobFile::StoreBlocks(std::vector<PlannedBlock>& blocks) {
         while (j < order.size() && j - i < runLimit && order[j]->number == order[j - 1]->number + 1) ++j;
         const std::uint32_t first = order[i]->number;
         const auto count = static_cast<std::uint32_t>(j - i);
-        std::uint8_t* buffer = writeRun_.Reserve(static_cast<std::size_t>(count) * blockSize_);
         if (!keepsData && !encrypted_) {
             // The value's bytes go from where they are: only the block headers
             // (and cached blocks) are put together here.
-            const bool anyCached = cache_.AnyInRange(first, order[j - 1]->number);
+            std::uint8_t* blockImages = nullptr;
+            std::uint8_t* headerImages = GatherImages(first, order[j - 1]->number, blockImages);
             writePieces_.clear();
             for (std::size_t k = i; k < j; ++k) {
                 const PlannedBlock& block = *order[k];
                 GatherBlock(block.number, block.header, block.data, block.dataLength,
-                            buffer + (k - i) * blockSize_, anyCached);
+                            headerImages + (k - i) * blobfile::kBlockHeaderSize,
+                            blockImages != nullptr ? blockImages + (k - i) * blockSize_ : nullptr);
             }
             WriteRunPieces(first, writePieces_);
             i = j;
             continue;
         }
+        std::uint8_t* buffer = writeRun_.Reserve(static_cast<std::size_t>(count) * blockSize_);
         bool needRead = false;
         for (std::size_t k = i; k < j; ++k) {
             if (order[k]->data == nullptr && cache_.Peek(order[k]->number) == nullptr) needRead = true;

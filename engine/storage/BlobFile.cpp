@@ -66,6 +66,8 @@ void TBlobFile::CloseFile() {
     ClearBlockCache();
     readRun_.Release();
     writeRun_.Release();
+    straightRun_.Release();
+    headerRun_.Release();
     TFileHandler::CloseFile();
 }
 

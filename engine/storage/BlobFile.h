@@ -151,10 +151,15 @@ private:
     void StoreAscendingChain(const std::vector<std::uint32_t>& chain, std::uint32_t owner,
                              const std::uint8_t* data, std::size_t length);
     // Adds one block of a gather write to writePieces_: its header encoded at
-    // `image` and its data where it is, or, when the block is cached, the
-    // cached block updated and its whole image.
+    // `headerImage` and its data where it is, or, when the block is cached, the
+    // cached block updated and its whole image at `blockImage` (null when no
+    // block of the run is cached).
     void GatherBlock(std::uint32_t number, const BlobBlockHeader& header, const std::uint8_t* data,
-                     std::size_t dataLength, std::uint8_t* image, bool mayBeCached);
+                     std::size_t dataLength, std::uint8_t* headerImage, std::uint8_t* blockImage);
+    // Room for the header images of a gather write of blocks first..last, side
+    // by side; `blockImages` gets room for whole images when any of them is
+    // cached, else null.
+    std::uint8_t* GatherImages(std::uint32_t first, std::uint32_t last, std::uint8_t*& blockImages);
     // The number of a block for a value: the head of the free chain (whose next
     // becomes the head) or a new block at the end. `lastFree` tracks the
     // previous block taken from the free chain, for the read direction.
@@ -176,7 +181,9 @@ private:
     TRunBuffer readRun_;
     TRunBuffer writeRun_;
     TRunBuffer straightRun_;
+    TRunBuffer headerRun_;
     std::vector<TBufferPiece> readPieces_;
+    std::vector<BlobBlockHeader> straight_;  // headers of the last straight read
     std::vector<TConstBufferPiece> writePieces_;
     TBlockCache cache_;
     TBlockStack spare_;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ByteCodec.h"
+
 namespace pixhold::engine {
 
 // ---------------------------------------------------------------------------
@@ -53,8 +55,23 @@ struct BlobBlockHeader {
     std::uint32_t owner = 0;      // 10 owner identifier of the value
     std::uint32_t totalSize = 0;  // 14 first block: length of the whole value; others 0
 
-    static BlobBlockHeader Decode(const std::uint8_t* bytes);
-    void Encode(std::uint8_t* bytes) const;
+    // Inline: whole values decode and encode one of these per block.
+    static BlobBlockHeader Decode(const std::uint8_t* bytes) {
+        BlobBlockHeader h;
+        h.previous = bytes::GetU32(bytes, 0);
+        h.next = bytes::GetU32(bytes, 4);
+        h.bytesUsed = bytes::GetU16(bytes, 8);
+        h.owner = bytes::GetU32(bytes, 10);
+        h.totalSize = bytes::GetU32(bytes, 14);
+        return h;
+    }
+    void Encode(std::uint8_t* bytes) const {
+        bytes::PutU32(bytes, 0, previous);
+        bytes::PutU32(bytes, 4, next);
+        bytes::PutU16(bytes, 8, bytesUsed);
+        bytes::PutU32(bytes, 10, owner);
+        bytes::PutU32(bytes, 14, totalSize);
+    }
 
     bool operator==(const BlobBlockHeader&) const = default;
 };

@@ -58,6 +58,8 @@ public:
     // read, starting at n (forward) or ending at n (backward). Returns false
     // when the cursor's change check refreshed the table (start again).
     bool Get(std::uint32_t n, std::uint32_t ahead, ReadDirection direction, View& view);
+    // Whether block n came with the last run read (Get then copies nothing new).
+    bool Holds(std::uint32_t n) const { return n >= first_ && n - first_ < count_; }
 
 private:
     TBlobFile& file_;

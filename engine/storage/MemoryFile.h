@@ -19,6 +19,10 @@ public:
     int CreateFile() override;
     std::int64_t Read(std::uint32_t handle, void* buffer, std::size_t count) override;
     std::int64_t Write(std::uint32_t handle, const void* buffer, std::size_t count) override;
+    // One transfer of all the pieces, as for physical files: one lookup of the
+    // handle, and a fault plan sees one read or one write.
+    std::int64_t ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount) override;
+    std::int64_t WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces, std::size_t pieceCount) override;
 
     std::size_t Capacity() const { return buffer_.size(); }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <limits>
 #include <vector>
 
@@ -95,7 +96,11 @@ int TPhysicalFile::CreateFile() {
         ::close(fd);
         return rc;
     }
-    if (::ftruncate(fd, 0) != 0) {
+    // Only a file that has contents is truncated: some file systems (ext4)
+    // take a truncation to zero as a file being replaced and start writing all
+    // of it to the disk when it is closed, which a new file does not need.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || (st.st_size != 0 && ::ftruncate(fd, 0) != 0)) {
         const int rc = NegatedOsError();
         ::close(fd);
         return rc;
@@ -222,30 +227,56 @@ std::int64_t TPhysicalFile::Write(std::uint32_t handle, const void* buffer, std:
 
 namespace {
 
+// The pieces are handed to preadv/pwritev as they are: they have the layout of
+// an iovec.
+static_assert(sizeof(TBufferPiece) == sizeof(iovec) && offsetof(TBufferPiece, data) == offsetof(iovec, iov_base) &&
+              offsetof(TBufferPiece, count) == offsetof(iovec, iov_len));
+static_assert(sizeof(TConstBufferPiece) == sizeof(iovec) &&
+              offsetof(TConstBufferPiece, data) == offsetof(iovec, iov_base) &&
+              offsetof(TConstBufferPiece, count) == offsetof(iovec, iov_len));
+
 // Moves up to `limit` bytes of the pieces at `position` with preadv or pwritev,
 // IOV_MAX pieces per call, going on after partial transfers. Bytes moved, or
-// a negated error when nothing could be moved.
+// a negated error when nothing could be moved. Whole pieces go to the system
+// straight from the caller's array; only a batch that starts inside a piece
+// (after a partial transfer) or ends at the limit is copied and adjusted.
 template <typename Piece, typename Call>
 std::int64_t TransferPieces(const Piece* pieces, std::size_t pieceCount, std::size_t limit,
                             std::int64_t& position, Call call) {
-    std::vector<iovec> batch;
-    batch.reserve(std::min<std::size_t>(pieceCount, IOV_MAX));
+    std::vector<iovec> adjusted;
     std::size_t done = 0;
     std::size_t piece = 0;
     std::size_t skip = 0;  // bytes of pieces[piece] already moved
     while (piece < pieceCount && done < limit) {
-        batch.clear();
+        const std::size_t end = std::min<std::size_t>(pieceCount, piece + IOV_MAX);
         std::size_t planned = 0;
-        for (std::size_t k = piece; k < pieceCount && batch.size() < IOV_MAX && done + planned < limit; ++k) {
-            const std::size_t offset = k == piece ? skip : 0;
-            const std::size_t length = std::min(pieces[k].count - offset, limit - done - planned);
-            if (length == 0) continue;
-            auto* base = static_cast<unsigned char*>(const_cast<void*>(static_cast<const void*>(pieces[k].data)));
-            batch.push_back({base + offset, length});
-            planned += length;
+        for (std::size_t k = piece; k < end; ++k) planned += pieces[k].count;
+        planned -= skip;
+        const iovec* batch = reinterpret_cast<const iovec*>(pieces + piece);
+        std::size_t batchCount = end - piece;
+        const bool direct = skip == 0 && planned <= limit - done;
+        if (!direct) {
+            adjusted.clear();
+            std::size_t room = limit - done;
+            for (std::size_t k = piece; k < end && room > 0; ++k) {
+                const std::size_t offset = k == piece ? skip : 0;
+                const std::size_t length = std::min(pieces[k].count - offset, room);
+                auto* base = static_cast<unsigned char*>(const_cast<void*>(static_cast<const void*>(pieces[k].data)));
+                adjusted.push_back({base + offset, length});
+                room -= length;
+            }
+            planned = limit - done - room;
+            batch = adjusted.data();
+            batchCount = adjusted.size();
         }
-        if (planned == 0) break;
-        const ssize_t n = call(batch.data(), static_cast<int>(batch.size()), static_cast<off_t>(position));
+        if (planned == 0) {
+            // Only empty pieces in this batch.
+            if (end == pieceCount) break;
+            piece = end;
+            skip = 0;
+            continue;
+        }
+        const ssize_t n = call(batch, static_cast<int>(batchCount), static_cast<off_t>(position));
         if (n < 0) {
             if (errno == EINTR) continue;
             if (done == 0) return NegatedOsError();
@@ -254,6 +285,11 @@ std::int64_t TransferPieces(const Piece* pieces, std::size_t pieceCount, std::si
         if (n == 0) break;
         done += static_cast<std::size_t>(n);
         position += n;
+        if (direct && static_cast<std::size_t>(n) == planned) {
+            piece = end;
+            skip = 0;
+            continue;
+        }
         for (std::size_t left = static_cast<std::size_t>(n); left > 0 && piece < pieceCount;) {
             const std::size_t available = pieces[piece].count - skip;
             if (left >= available) {

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "CursorEditSupport.h"
+#include "CursorTestSupport.h"
 #include "EngineError.h"
 #include "RecordBuffer.h"
 #include "TableTestSupport.h"
@@ -279,6 +280,38 @@ TEST(CursorEdit, AnExclusiveCursorWritesItsChangesWhenItFlushes) {
     ASSERT_EQ(seen.rows.size(), 4u);
     EXPECT_EQ(seen.rows.at("x2"), (Values{"x2", 20, "c2", "changed", "new"}));
     EXPECT_EQ(seen.rows.at("x4").data, std::string(900, 'e'));
+}
+
+}  // namespace
+}  // namespace pixhold::engine
+
+namespace pixhold::engine {
+namespace {
+
+// After the cursor's own changes the records it shows stay right: physical
+// order shows the active records, and an active filter still hides its own.
+TEST(CursorEdit, OwnChangesKeepTheShownRecordsInPhysicalOrderAndUnderFilters) {
+    for (const bool filtered : {false, true}) {
+        SCOPED_TRACE(filtered);
+        edittest::EditFixture fx(false);
+        auto cursor = fx.Open();
+        if (filtered) cursor->ActivateFilter(cursor->AddFilter(std::make_unique<cursortest::HideRecords>(std::set<std::uint32_t>{2})));
+        for (int i = 1; i <= 4; ++i) edittest::Append(*cursor, {"p" + std::to_string(i), i, "c" + std::to_string(i), "", ""});
+        EXPECT_EQ(cursor->GetRecordCount(), filtered ? 3u : 4u);
+        std::vector<std::uint8_t> buffer(cursor->RecordSize());
+        cursor->SetToBegin();
+        ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+        EXPECT_EQ(cursor->CurrentRecordNumber(), 1u);
+        cursor->DeleteRecord(buffer.data(), true);
+        EXPECT_EQ(cursor->GetRecordCount(), filtered ? 2u : 3u);
+        // The next record after the deleted one's place.
+        ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
+        EXPECT_EQ(cursor->CurrentRecordNumber(), filtered ? 3u : 2u);
+        std::vector<std::uint32_t> walked;
+        cursor->SetToBegin();
+        while (cursor->GetNextRecord(nullptr) == 0) walked.push_back(cursor->CurrentRecordNumber());
+        EXPECT_EQ(walked, filtered ? (std::vector<std::uint32_t>{3, 4}) : (std::vector<std::uint32_t>{2, 3, 4}));
+    }
 }
 
 }  // namespace
