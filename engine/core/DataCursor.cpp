@@ -132,6 +132,7 @@ void TDataCursor::ReleaseTable() {
     table_ = nullptr;
     filters_.clear();
     visible_.ClearAll();
+    activeRecords_.ClearAll();
     visibleCount_ = 0;
     filterActive_ = false;
     rangeActive_ = false;
@@ -183,10 +184,11 @@ void TDataCursor::SelectSlot(int slot) {
         builder_ = std::make_unique<TKeyBuilder>(layout_, table_->DataFile().Locale(),
                                                  table_->DataFile().Header().languageID == 0);
     }
-    filterActive_ = physicalOrder_ ||
-                    std::any_of(filters_.begin(), filters_.end(), [](const Filter& f) { return f.filter && f.active; });
+    filterActive_ = physicalOrder_ || std::any_of(filters_.begin(), filters_.end(),
+                                                  [](const std::unique_ptr<TFilter>& f) { return f->Active(); });
     ComputeRangePositions();
-    RebuildVisible();
+    // Filters do not depend on the order: their matching records stay.
+    RebuildVisible(false);
 }
 
 void TDataCursor::SetIndexName(const std::string& name) {
@@ -206,44 +208,6 @@ void TDataCursor::SetIndexName(const std::string& name) {
 std::vector<std::uint8_t> TDataCursor::BuildKey(const std::uint8_t* record) const {
     if (!builder_) return {};
     return builder_->Build(record);
-}
-
-// ---- filters -----------------------------------------------------------------------------
-
-int TDataCursor::AddFilter(std::unique_ptr<TCursorFilter> filter) {
-    CheckOpen();
-    filters_.push_back(Filter{std::move(filter), false});
-    return static_cast<int>(filters_.size());
-}
-
-void TDataCursor::ActivateFilter(int handle) {
-    CheckOpen();
-    if (handle < 1 || handle > static_cast<int>(filters_.size()) || !filters_[handle - 1].filter)
-        Raise(err::InvalidFilterHandle);
-    filters_[handle - 1].active = true;
-    Guarded([&] {
-        filterActive_ = true;
-        RebuildVisible();
-        MoveToBegin();
-    });
-}
-
-void TDataCursor::DeactivateFilter(int handle) {
-    CheckOpen();
-    if (handle < 1 || handle > static_cast<int>(filters_.size()) || !filters_[handle - 1].filter)
-        Raise(err::InvalidFilterHandle);
-    filters_[handle - 1].active = false;
-    Guarded([&] {
-        filterActive_ = physicalOrder_ || std::any_of(filters_.begin(), filters_.end(),
-                                                      [](const Filter& f) { return f.filter && f.active; });
-        RebuildVisible();
-        MoveToBegin();
-    });
-}
-
-void TDataCursor::DropFilter(int handle) {
-    DeactivateFilter(handle);
-    filters_[handle - 1].filter.reset();
 }
 
 // ---- change detection ------------------------------------------------------------------------

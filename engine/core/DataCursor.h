@@ -6,9 +6,11 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "BTree.h"
+#include "CursorFilter.h"
 #include "DataFile.h"
 #include "DataTable.h"
 #include "EditKeys.h"
@@ -24,18 +26,6 @@ class TDataSession;
 class TDataTable;
 class TDataCursor;
 class TEditKeys;
-
-// A filter narrows the records a cursor shows. The filter machinery proper
-// (expressions, how a filter decides) lives above this seam; the cursor only
-// asks an active filter to clear the records it hides.
-class TCursorFilter {
-public:
-    virtual ~TCursorFilter() = default;
-    // Clears from `visible` every record this filter hides.
-    virtual void Narrow(TDataCursor& cursor, TRecordsBitmap& visible) = 0;
-    // The same filter for another cursor of the table (cursor cloning).
-    virtual std::unique_ptr<TCursorFilter> Clone() const = 0;
-};
 
 // How a cursor's BLOB is opened (the dataset's BLOB stream modes).
 enum class TBlobOpenMode : std::uint8_t { Read = 0, Write = 1, ReadWrite = 2 };
@@ -160,13 +150,33 @@ public:
     bool RangeActive() const { return rangeActive_; }
 
     // ---- filters ----
-    // Returns the filter's handle (from 1). A new filter is inactive.
-    int AddFilter(std::unique_ptr<TCursorFilter> filter);
-    void ActivateFilter(int handle);
-    void DeactivateFilter(int handle);
-    void DropFilter(int handle);
+    // A new, inactive filter: an expression (text or parsed tree, 10051 when
+    // it is no boolean expression or neither is given), a callback asked per
+    // record, or a rule of its own. Appended to the list when insertAtEnd is
+    // set, else placed before the first filter evaluated only on the records
+    // kept by those before it. A cursor holds at most 64 filters (9482).
+    TFilter* AddFilter(std::string_view text, const TCursorFilterOptions& options = {}, bool insertAtEnd = true);
+    TFilter* AddFilter(std::unique_ptr<TExpToken> parsed, const TCursorFilterOptions& options = {},
+                       bool insertAtEnd = true);
+    TFilter* AddFilter(TRecordFilterCallback callback, void* dataset, const TCursorFilterOptions& options = {},
+                       bool insertAtEnd = true);
+    TFilter* AddFilter(std::unique_ptr<TCursorFilter> filter, const TCursorFilterOptions& options = {},
+                       bool insertAtEnd = true);
+    // Each takes a filter of this cursor (10050 otherwise) or null for all of
+    // them, and keeps the cursor on its record (or the nearest visible one).
+    void ActivateFilter(TFilter* filter);
+    void DeactivateFilter(TFilter* filter);
+    void DropFilter(TFilter* filter);
+    const std::vector<std::unique_ptr<TFilter>>& Filters() const { return filters_; }
+    // The filter with that handle, or null.
+    TFilter* FindFilter(int handle) const;
     bool FilterActive() const { return filterActive_; }
     const TRecordsBitmap& VisibleRecords() const { return visible_; }
+    // The active records while filters apply (ActiveRecords).
+    const TRecordsBitmap& ActiveRecords() const { return activeRecords_; }
+    // Brings the filter sets up to date after this cursor appended (no old
+    // image), changed, or deleted (no new image) record `record`.
+    void RecordChangedForFilters(std::uint32_t record, const std::uint8_t* oldImage, const std::uint8_t* newImage);
 
     // ---- editing (DataCursorEdit.cpp) ----
     // Record buffers are RecordSize() bytes: the 9-byte record header, then
@@ -234,10 +244,6 @@ public:
     std::uint32_t SuggestedReadAhead(ReadDirection direction) const override;
 
 private:
-    struct Filter {
-        std::unique_ptr<TCursorFilter> filter;
-        bool active = false;
-    };
     // Where the cursor stands. In index order: the leaf page and position of
     // the current key (a copy of which is kept), and its ordinal in the whole
     // index; in physical order: the record number.
@@ -301,7 +307,15 @@ private:
     std::uint32_t CountBelow(const std::uint8_t* key, bool inclusive, KeyPlace* place = nullptr);
     void StandOnEntry(std::uint32_t page, int position, std::uint32_t ordinal);
     void ComputeRangePositions();
-    void RebuildVisible();
+    // The active records again and, with `evaluate`, each active filter's
+    // matching records (all, or only `only`); then the visible records.
+    void RebuildVisible(bool evaluate = true, TFilter* only = nullptr);
+    void EvaluateFilters(const TRecordsBitmap& active, TFilter* only);
+    void CombineVisible();
+    TFilter* JoinFilter(std::unique_ptr<TFilter> filter, bool insertAtEnd);
+    std::size_t FilterIndex(TFilter* filter) const;
+    void ChangeFilters(TFilter* filter, bool activate, bool drop);
+    friend class TFilterEvaluator;
     void ReturnTo(const Position& saved);
     // Stands on the first visible key at or above `key` inside the range;
     // false (top) when there is none.
@@ -361,8 +375,6 @@ private:
                          std::uint32_t newID, std::uint32_t record);
     void AfterOwnChange(std::uint32_t record, TRecordChange change, const std::uint8_t* image, bool reposition,
                         const Position& saved);
-    // Keeps filter visibility current after this cursor's own change.
-    void RecordChangedForFilters(std::uint32_t record, TRecordChange change);
     OpenBlobBuffer* BlobOf(std::uint16_t field, const std::uint8_t* buffer);
     int BlobHandleOf(std::uint16_t field, const std::uint8_t* buffer) const;
     bool IsBlobField(std::uint16_t field) const;
@@ -395,8 +407,10 @@ private:
     std::uint32_t rangeFirst_ = 1;
     std::uint32_t rangeLast_ = 0;
 
-    std::vector<Filter> filters_;
+    std::vector<std::unique_ptr<TFilter>> filters_;
     bool filterActive_ = false;
+    TRecordsBitmap activeRecords_;
+    int lastFilterHandle_ = 0;
     TRecordsBitmap visible_;
     std::uint32_t visibleCount_ = 0;
 

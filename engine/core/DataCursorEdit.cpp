@@ -338,13 +338,8 @@ void TDataCursor::AfterOwnChange(std::uint32_t record, TRecordChange change, con
                                  bool reposition, const Position& saved) {
     TakeCounters();
     ComputeRangePositions();
-    if (physicalOrder_) {
-        // Physical order shows the active records.
-        if (change == TRecordChange::Appended) visible_.Set(record);
-        if (change == TRecordChange::Deleted) visible_.Clear(record);
-        visibleCount_ = visible_.Count();
-    }
-    RecordChangedForFilters(record, change);
+    // The active, matching and visible records, for this record only.
+    RecordChangedForFilters(record, nullptr, change == TRecordChange::Deleted ? nullptr : image);
     if (reposition && image != nullptr && change != TRecordChange::Deleted) {
         if (physicalOrder_) {
             if (!StandPhysical(record, true)) ReturnTo(saved);
@@ -355,14 +350,6 @@ void TDataCursor::AfterOwnChange(std::uint32_t record, TRecordChange change, con
         return;
     }
     ReturnTo(saved);
-}
-
-void TDataCursor::RecordChangedForFilters(std::uint32_t /*record*/, TRecordChange /*change*/) {
-    // Until the filters test just the changed record, an active filter's
-    // records are found again from the start.
-    const bool anyFilter =
-        std::any_of(filters_.begin(), filters_.end(), [](const Filter& f) { return f.filter && f.active; });
-    if (anyFilter) RebuildVisible();
 }
 
 // ---- insert, change, delete ---------------------------------------------------------------

@@ -211,9 +211,17 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
     clone->OnMessage = OnMessage;
     clone->OpenCursor();
     if (slot_ != kNoIndex) clone->SetIndexName(indexName_);
-    for (const Filter& f : filters_) {
-        const int handle = clone->AddFilter(f.filter ? f.filter->Clone() : nullptr);
-        if (f.filter && f.active) clone->ActivateFilter(handle);
+    for (const auto& f : filters_) {
+        TFilter* copy = nullptr;
+        switch (f->kind_) {
+            case TFilter::Kind::Expression:
+                copy = f->parsed_ ? clone->AddFilter(f->parsed_->Clone(), f->options_)
+                                  : clone->AddFilter(std::string_view(f->text_), f->options_);
+                break;
+            case TFilter::Kind::Callback: copy = clone->AddFilter(f->callback_, f->dataset_, f->options_); break;
+            case TFilter::Kind::Custom: copy = clone->AddFilter(f->custom_->Clone(), f->options_); break;
+        }
+        if (f->active_) clone->ActivateFilter(copy);
     }
     if (rangeActive_) {
         // The bounds are whole keys already: copied as they are.

@@ -530,11 +530,17 @@ void TDataCursor::ComputeRangePositions() {
 
 // The active records, from the "Sys Deleted" index (state byte 0 first), then
 // narrowed by the active filters. Nothing is kept while no filter applies.
-void TDataCursor::RebuildVisible() {
-    visible_.ClearAll();
-    visibleCount_ = 0;
-    if (!filterActive_) return;
-    visible_.Resize(static_cast<std::uint64_t>(table_->PhysicalRecordCount()) + 1);
+// With `evaluate`, the matching records of the active filters are built again
+// (all of them, or `only` and those evaluated on what it kept); they replace
+// the old ones only when every evaluation succeeded.
+void TDataCursor::RebuildVisible(bool evaluate, TFilter* only) {
+    if (!filterActive_) {
+        visible_.ClearAll();
+        activeRecords_.ClearAll();
+        visibleCount_ = 0;
+        return;
+    }
+    TRecordsBitmap active(static_cast<std::uint64_t>(table_->PhysicalRecordCount()) + 1);
     const std::uint32_t root = table_->IndexFile().GetRootPage(kDeletedSlot);
     if (root != 0) {
         const TKeyLayout layout = TKeyLayout::For(table_->IndexDefinition(kDeletedSlot), kDeletedSlot, fields_);
@@ -553,15 +559,15 @@ void TDataCursor::RebuildVisible() {
                     number = 0;
                     break;
                 }
-                visible_.Set(page->A(p));
+                active.Set(page->A(p));
             }
             if (number != 0) number = page->next;
             p = 1;
         }
     }
-    for (Filter& f : filters_)
-        if (f.filter && f.active) f.filter->Narrow(*this, visible_);
-    visibleCount_ = visible_.Count();
+    if (evaluate) EvaluateFilters(active, only);
+    activeRecords_ = std::move(active);
+    CombineVisible();
 }
 
 void TDataCursor::ReturnTo(const Position& saved) {

@@ -1,16 +1,19 @@
 #include "CursorOps.h"
 
 #include "CofferDataSet.h"
-#include "DatasetError.h"
 #include "DataDirectory.h"
 #include "DataTable.h"
+#include "EngineError.h"
 
 namespace pixhold::engine::cursorops {
 
 namespace {
 
-[[noreturn]] void Missing(const char* what) {
-    throw EDatasetError(std::string(what) + " is not available in this engine build.");
+// The cursor's filter with that handle; 10050 when it has none.
+TFilter* FilterOf(TDataCursor& cursor, int handle) {
+    TFilter* filter = cursor.FindFilter(handle);
+    if (filter == nullptr) RaiseEngineError(err::InvalidFilterHandle, {.table = cursor.TableName});
+    return filter;
 }
 
 }  // namespace
@@ -45,11 +48,21 @@ void FreeBlob(TDataCursor& cursor, int field, std::uint8_t* buffer) {
 }
 void FreeAllBlobs(TDataCursor& cursor) { cursor.FreeAllBlobs(); }
 
-int AddExpressionFilter(TDataCursor&, const std::string&, const TFilterOptions&) { Missing("Filtering"); }
-int AddCallbackFilter(TDataCursor&, std::function<bool(const std::uint8_t*)>) { Missing("Filtering"); }
-void ActivateFilter(TDataCursor& cursor, int handle) { cursor.ActivateFilter(handle); }
-void DeactivateFilter(TDataCursor& cursor, int handle) { cursor.DeactivateFilter(handle); }
-void DropFilter(TDataCursor& cursor, int handle) { cursor.DropFilter(handle); }
+int AddExpressionFilter(TDataCursor& cursor, const std::string& text, const TFilterOptions& options) {
+    TCursorFilterOptions cursorOptions;
+    cursorOptions.caseInsensitive = options.caseInsensitive;
+    cursorOptions.noPartialCompare = options.noPartialCompare;
+    return cursor.AddFilter(std::string_view(text), cursorOptions)->Handle();
+}
+int AddCallbackFilter(TDataCursor& cursor, std::function<bool(const std::uint8_t*)> accept) {
+    auto ask = [accept = std::move(accept)](void*, TDataCursor&, const std::uint8_t* record, std::uint32_t) {
+        return accept(record);
+    };
+    return cursor.AddFilter(TRecordFilterCallback(std::move(ask)), nullptr)->Handle();
+}
+void ActivateFilter(TDataCursor& cursor, int handle) { cursor.ActivateFilter(FilterOf(cursor, handle)); }
+void DeactivateFilter(TDataCursor& cursor, int handle) { cursor.DeactivateFilter(FilterOf(cursor, handle)); }
+void DropFilter(TDataCursor& cursor, int handle) { cursor.DropFilter(FilterOf(cursor, handle)); }
 
 void FlushBuffers(TDataCursor& cursor) {
     if (cursor.Table().Exclusive() && !cursor.Directory().InTransaction()) {

@@ -116,7 +116,7 @@ TEST_F(CursorKeys, ChoosingAnIndexDropsTheRangeAndGoesToTheStart) {
 TEST_F(CursorKeys, AFilterThatHidesEverythingLeavesNothingCurrent) {
     std::set<std::uint32_t> all;
     for (const Row& r : fx.Rows()) all.insert(r.number);
-    const int filter = cursor->AddFilter(std::make_unique<HideRecords>(all));
+    TFilter* filter = cursor->AddFilter(std::make_unique<HideRecords>(all));
     cursor->ActivateFilter(filter);
     EXPECT_TRUE(cursor->AtBottom() && cursor->AtTop());
     EXPECT_EQ(cursor->GetRecordCount(), 0u);

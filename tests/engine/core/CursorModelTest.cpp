@@ -294,7 +294,7 @@ TEST_P(CursorModel, NavigationMatchesASortedCopy) {
                                  high ? highImage.data() : nullptr, high ? high->fields : 0);
             }
             std::set<std::uint32_t> hidden;
-            int filter = 0;
+            TFilter* filter = nullptr;
             if (trial >= 2) {
                 for (const Row& r : fx.Rows())
                     if (Uniform(0, 2) == 0) hidden.insert(r.number);
@@ -308,7 +308,7 @@ TEST_P(CursorModel, NavigationMatchesASortedCopy) {
             if (HasFatalFailure()) return;
             CheckOtherCursors(fx, *cursor, e);
             if (HasFatalFailure()) return;
-            if (filter != 0) cursor->DropFilter(filter);
+            if (filter != nullptr) cursor->DropFilter(filter);
             cursor->ResetRange();
         }
     }
