@@ -1,5 +1,6 @@
 #include "ErrorReport.h"
 
+#include "DatasetError.h"
 #include "Prompt.h"
 
 #include <stdexcept>
@@ -20,6 +21,8 @@ void ReportError(IPrompt& prompt, const QString& message) {
 void ReportException(IPrompt& prompt, std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
+    } catch (const engine::EAbort&) {
+        // Abandoned on purpose (an error handler chose to abort): nothing to show.
     } catch (const std::exception& e) {
         ReportError(prompt, QString::fromUtf8(e.what()));
     } catch (...) {

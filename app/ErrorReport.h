@@ -18,7 +18,8 @@ QString ErrorReportText(const QString& message);
 
 // The standard error report: caption "Pixhold", error icon, OK only.
 void ReportError(IPrompt& prompt, const QString& message);
-// The same for an error caught as an exception (unknown ones get a general text).
+// The same for an error caught as an exception (unknown ones get a general text);
+// an operation abandoned on purpose shows nothing.
 void ReportException(IPrompt& prompt, std::exception_ptr error);
 
 }  // namespace pixhold::app

@@ -1,5 +1,6 @@
 // The standard error report and the scripted prompt tests rely on.
 
+#include "DatasetError.h"
 #include "ErrorReport.h"
 #include "ScriptedPrompt.h"
 
@@ -50,6 +51,12 @@ TEST(ErrorReport, IsAnErrorBoxCaptionedWithTheProgramTitle) {
     EXPECT_EQ(prompt.Asked()[0].Text, QStringLiteral("Table is busy."));
     EXPECT_EQ(prompt.Asked()[1].Text, QStringLiteral("Disk full."));
     EXPECT_FALSE(prompt.Asked()[2].Text.isEmpty());
+}
+
+TEST(ErrorReport, ShowsNothingForAnOperationAbandonedOnPurpose) {
+    TScriptedPrompt prompt;
+    ReportException(prompt, std::make_exception_ptr(engine::EAbort()));
+    EXPECT_TRUE(prompt.Asked().empty());
 }
 
 TEST(ScriptedPrompt, AnswersInOrderAndRecordsEveryQuestion) {
