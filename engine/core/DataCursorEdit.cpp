@@ -58,6 +58,25 @@ std::vector<std::uint8_t> Sortable(const FieldDescriptor& f, const std::uint8_t*
     return out;
 }
 
+// Runs a change that may take a record lock of its own; that lock goes when
+// the change ends, and when both fail the change's own failure is reported.
+template <typename Change, typename Unlock>
+void UnlockingAfter(const std::uint32_t& lockedHere, Change&& change, Unlock&& unlock) {
+    try {
+        change();
+    } catch (...) {
+        if (lockedHere != 0) {
+            try {
+                unlock(lockedHere);
+            } catch (...) {
+                // Reported is the change's failure.
+            }
+        }
+        throw;
+    }
+    if (lockedHere != 0) unlock(lockedHere);
+}
+
 }  // namespace
 
 void TDataCursor::RaiseForField(std::uint16_t code, const std::string& field) const {
@@ -450,7 +469,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
     if (target == 0) Raise(err::NoCurrentRecord);
     std::vector<std::uint8_t> image(buffer, buffer + recordSize_);
     std::uint32_t lockedHere = 0;
-    try {
+    UnlockingAfter(lockedHere, [&] {
         Writing([&](bool& touched) {
             TDataFile& data = table_->DataFile();
             TIndexFile& index = table_->IndexFile();
@@ -503,17 +522,7 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
             if (!optimistic && unlock && lockedRecord_ != 0) UnlockCurrentRecord(0);
             AfterOwnChange(target, TRecordChange::Modified, image.data(), reposition, before);
         });
-    } catch (...) {
-        if (lockedHere != 0) {
-            try {
-                UnlockFor(lockedHere);
-            } catch (...) {
-                // The change's own failure is the one reported.
-            }
-        }
-        throw;
-    }
-    if (lockedHere != 0) UnlockFor(lockedHere);
+    }, [this](std::uint32_t n) { UnlockFor(n); });
 }
 
 void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
@@ -523,7 +532,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
     const bool exclusive = table_->Exclusive();
     std::uint32_t lockedHere = 0;
     bool editLock = false;
-    try {
+    UnlockingAfter(lockedHere, [&] {
         Writing([&](bool& touched) {
             TDataFile& data = table_->DataFile();
             TIndexFile& index = table_->IndexFile();
@@ -571,17 +580,7 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
             ReleaseChains(RecordChains(old.data()));
             AfterOwnChange(target, TRecordChange::Deleted, nullptr, reposition, before);
         });
-    } catch (...) {
-        if (lockedHere != 0) {
-            try {
-                UnlockFor(lockedHere);
-            } catch (...) {
-                // The delete's own failure is the one reported.
-            }
-        }
-        throw;
-    }
-    if (lockedHere != 0) UnlockFor(lockedHere);
+    }, [this](std::uint32_t n) { UnlockFor(n); });
     if (editLock) UnlockCurrentRecord(target);
 }
 

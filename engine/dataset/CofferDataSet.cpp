@@ -229,39 +229,29 @@ void TCofferDataSet::Last() {
     FireEvent(AfterScroll);
 }
 
-void TCofferDataSet::Next() {
-    CheckBrowseMode();
-    if (eof_) return;
-    FireEvent(BeforeScroll);
-    {
-        TEngineLock lock(DBSession());
-        std::vector<std::uint8_t> next(record_.size());
-        const int code = cursor_->GetNextRecord(next.data());
-        if (ReadRecord(code)) {
-            record_.swap(next);
-        } else {
-            // The last record stays current; the cursor steps back onto it so
-            // that Prior reaches the one before.
-            eof_ = true;
-            if (code == err::EndOfTable && cursor_->GetPriorRecord(next.data()) == 0) record_.swap(next);
-        }
-    }
-    FireEvent(AfterScroll);
-}
+void TCofferDataSet::Next() { Step(true); }
 
-void TCofferDataSet::Prior() {
+void TCofferDataSet::Prior() { Step(false); }
+
+void TCofferDataSet::Step(bool forward) {
     CheckBrowseMode();
-    if (bof_) return;
+    bool& atEnd = forward ? eof_ : bof_;
+    if (atEnd) return;
     FireEvent(BeforeScroll);
     {
         TEngineLock lock(DBSession());
-        std::vector<std::uint8_t> prior(record_.size());
-        const int code = cursor_->GetPriorRecord(prior.data());
+        std::vector<std::uint8_t> moved(record_.size());
+        auto onward = [&] { return cursor_->GetNextRecord(moved.data()); };
+        auto back = [&] { return cursor_->GetPriorRecord(moved.data()); };
+        const int code = forward ? onward() : back();
         if (ReadRecord(code)) {
-            record_.swap(prior);
+            record_.swap(moved);
         } else {
-            bof_ = true;
-            if (code == err::BeginningOfTable && cursor_->GetNextRecord(prior.data()) == 0) record_.swap(prior);
+            // The end record stays current; the cursor steps back onto it so
+            // that the other direction reaches its neighbour.
+            atEnd = true;
+            const bool passedEnd = code == (forward ? err::EndOfTable : err::BeginningOfTable);
+            if (passedEnd && (forward ? back() : onward()) == 0) record_.swap(moved);
         }
     }
     FireEvent(AfterScroll);

@@ -166,6 +166,8 @@ private:
     void MoveToFirstAfterFilterChange();
     // Reads into the record buffer; false at the beginning or end.
     bool ReadRecord(int code);
+    // Next and Prior: one record onward or back.
+    void Step(bool forward);
     void ReadCurrentOrEmpty();
     void RunWithErrorEvent(const TErrorEvent& handler, const std::function<void()>& operation);
     void FireEvent(const TNotifyEvent& event);
