@@ -141,14 +141,6 @@ private:
 
 // ---- the engine ----
 
-FieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-    FieldDescriptor f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 IndexDescriptor IndexOn(const std::string& name, std::uint16_t field, bool unique) {
     IndexDescriptor d;
     d.name = name;
@@ -245,8 +237,8 @@ void EngineDelete(TDataCursor& cursor, std::vector<std::uint8_t>& current) { cur
 // Fields of the picture table: Key string(250) primary, Num integer, Img BLOB.
 TableDefinition PicturesDefinition(std::uint16_t blockSize) {
     TableDefinition d;
-    d.fields = {Field("Key", fieldtype::String, kKeyLength), Field("Num", fieldtype::Integer),
-                Field("Img", fieldtype::Blob)};
+    d.fields = {MakeField("Key", fieldtype::String, kKeyLength), MakeField("Num", fieldtype::Integer),
+                MakeField("Img", fieldtype::Blob)};
     d.indexes.push_back(IndexOn("", 1, true));
     d.params.blobBlockSize = blockSize;
     return d;
@@ -256,7 +248,7 @@ TableDefinition PicturesDefinition(std::uint16_t blockSize) {
 // compressed leaves (its keys repeat ten categories).
 TableDefinition SmallDefinition() {
     TableDefinition d;
-    d.fields = {Field("Cat", fieldtype::String, 10), Field("Num", fieldtype::Integer)};
+    d.fields = {MakeField("Cat", fieldtype::String, 10), MakeField("Num", fieldtype::Integer)};
     d.indexes.push_back(IndexDescriptor{});
     d.indexes.push_back(IndexOn("ByCat", 1, false));
     d.indexes.back().compression = static_cast<std::uint8_t>(KeyCompression::Full);

@@ -132,6 +132,16 @@ struct FieldDescriptor {
     bool operator==(const FieldDescriptor&) const = default;
 };
 
+// A descriptor with a name, a type and (for the sized types) a declared size;
+// the rest is filled when a table definition is checked.
+inline FieldDescriptor MakeField(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
+    FieldDescriptor f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    return f;
+}
+
 // The 127-byte data file header. Description and password hold the stored
 // characters: enciphered with the password seeds when the table is encrypted.
 struct DataFileHeader {

@@ -15,14 +15,6 @@ namespace pixhold::engine::edittest {
 
 namespace {
 
-FieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-    FieldDescriptor f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 IndexDescriptor Index(const std::string& name, std::vector<std::uint16_t> fields, bool unique) {
     IndexDescriptor d;
     d.name = name;
@@ -41,9 +33,9 @@ std::int32_t Le32(const std::uint8_t* p) {
 
 TableDefinition EditTable(bool withPrimary) {
     TableDefinition d;
-    d.fields = {Field("Name", fieldtype::String, 20), Field("Num", fieldtype::Integer),
-                Field("Code", fieldtype::String, 8), Field("Cat", fieldtype::String, 10),
-                Field("Data", fieldtype::Blob)};
+    d.fields = {MakeField("Name", fieldtype::String, 20), MakeField("Num", fieldtype::Integer),
+                MakeField("Code", fieldtype::String, 8), MakeField("Cat", fieldtype::String, 10),
+                MakeField("Data", fieldtype::Blob)};
     d.indexes.push_back(withPrimary ? Index("", {1}, true) : IndexDescriptor{});
     d.indexes.push_back(Index("ByCode", {3}, true));
     d.indexes.push_back(Index("ByCat", {4}, false));

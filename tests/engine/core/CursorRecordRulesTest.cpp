@@ -14,35 +14,27 @@ namespace {
 
 using namespace edittest;
 
-FieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-    FieldDescriptor f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 // Name (primary), Qty (1 … 100, required), Price (float, at least 0.5),
 // Kind (string, default "photo"), Added (timestamp, default now), Day (date,
 // default 2020-02-29), Flag (boolean, default true).
 TableDefinition RulesTable() {
     TableDefinition d;
-    FieldDescriptor qty = Field("Qty", fieldtype::Integer);
+    FieldDescriptor qty = MakeField("Qty", fieldtype::Integer);
     qty.required = 1;
     qty.minimum = "1";
     qty.maximum = "100";
     qty.defaultValue = "5";
-    FieldDescriptor price = Field("Price", fieldtype::Float);
+    FieldDescriptor price = MakeField("Price", fieldtype::Float);
     price.minimum = "0.5";
-    FieldDescriptor kind = Field("Kind", fieldtype::String, 10);
+    FieldDescriptor kind = MakeField("Kind", fieldtype::String, 10);
     kind.defaultValue = "photo";
-    FieldDescriptor added = Field("Added", fieldtype::DateTime);
+    FieldDescriptor added = MakeField("Added", fieldtype::DateTime);
     added.defaultValue = "current_timestamp";
-    FieldDescriptor day = Field("Day", fieldtype::Date);
+    FieldDescriptor day = MakeField("Day", fieldtype::Date);
     day.defaultValue = "2020-02-29";
-    FieldDescriptor flag = Field("Flag", fieldtype::Boolean);
+    FieldDescriptor flag = MakeField("Flag", fieldtype::Boolean);
     flag.defaultValue = "TRUE";
-    d.fields = {Field("Name", fieldtype::String, 20), qty, price, kind, added, day, flag};
+    d.fields = {MakeField("Name", fieldtype::String, 20), qty, price, kind, added, day, flag};
     IndexDescriptor primary;
     primary.unique = true;
     primary.fieldCount = 1;

@@ -13,14 +13,6 @@ namespace pixhold::engine::cursortest {
 
 namespace {
 
-FieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-    FieldDescriptor f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 IndexDescriptor Index(const std::string& name, std::vector<std::uint16_t> fields, bool unique, bool descending) {
     IndexDescriptor d;
     d.name = name;
@@ -36,8 +28,8 @@ TableDefinition Definition(bool withPrimary, bool encrypted, const std::string& 
     d.params.languageID = languageID;
     d.params.encrypted = encrypted;
     d.params.password = password;
-    d.fields = {Field("Name", fieldtype::String, 12), Field("Num", fieldtype::Integer),
-                Field("Cat", fieldtype::String, 4)};
+    d.fields = {MakeField("Name", fieldtype::String, 12), MakeField("Num", fieldtype::Integer),
+                MakeField("Cat", fieldtype::String, 4)};
     d.indexes.push_back(withPrimary ? Index("", {1}, true, false) : IndexDescriptor{});
     d.indexes.push_back(Index("ByNum", {2}, false, false));
     d.indexes.push_back(Index("ByCatNum", {3, 2}, false, false));

@@ -48,14 +48,6 @@ struct DefinitionCase {
     std::uint16_t code;
 };
 
-FieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-    FieldDescriptor f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 IndexDescriptor Secondary(const std::string& name, std::initializer_list<std::uint16_t> fields) {
     IndexDescriptor d;
     d.name = name;
@@ -75,10 +67,10 @@ TEST_F(MaintenanceTest, ABadDefinitionIsRefusedBeforeAnyFileIsMade) {
         {"empty field name", [](TableDefinition& d) { d.fields[1].name = "  "; }, err::InvalidFieldName},
         {"name with a digit first", [](TableDefinition& d) { d.fields[1].name = "1Num"; }, err::InvalidFieldName},
         {"same name in other case", [](TableDefinition& d) { d.fields[1].name = " NAME "; }, err::InvalidFieldName},
-        {"field without type", [](TableDefinition& d) { d.fields.push_back(Field("X", 0)); }, err::InvalidFieldDefinition},
-        {"string of 0", [](TableDefinition& d) { d.fields.push_back(Field("X", fieldtype::String, 0)); },
+        {"field without type", [](TableDefinition& d) { d.fields.push_back(MakeField("X", 0)); }, err::InvalidFieldDefinition},
+        {"string of 0", [](TableDefinition& d) { d.fields.push_back(MakeField("X", fieldtype::String, 0)); },
          err::InvalidFieldDefinition},
-        {"string of 251", [](TableDefinition& d) { d.fields.push_back(Field("X", fieldtype::String, 251)); },
+        {"string of 251", [](TableDefinition& d) { d.fields.push_back(MakeField("X", fieldtype::String, 251)); },
          err::InvalidFieldDefinition},
         {"two fields numbered alike",
          [](TableDefinition& d) {
@@ -113,7 +105,7 @@ TEST_F(MaintenanceTest, ABadDefinitionIsRefusedBeforeAnyFileIsMade) {
          err::InvalidKeySize},
         {"key too long",
          [](TableDefinition& d) {
-             for (int i = 0; i < 3; ++i) d.fields.push_back(Field("S" + std::to_string(i), fieldtype::String, 250));
+             for (int i = 0; i < 3; ++i) d.fields.push_back(MakeField("S" + std::to_string(i), fieldtype::String, 250));
              d.indexes.push_back(Secondary("Long", {4, 5, 6}));
          },
          err::InvalidKeySize},

@@ -14,14 +14,6 @@ namespace pixhold::engine::coretest {
 
 namespace {
 
-FieldDescriptor Field(const std::string& name, std::uint8_t type, std::uint8_t size = 0) {
-    FieldDescriptor f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    return f;
-}
-
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -61,8 +53,8 @@ private:
 
 TableDefinition PictureTable(bool withBlob) {
     TableDefinition d;
-    d.fields = {Field("Name", fieldtype::String, 20), Field("Num", fieldtype::Integer)};
-    if (withBlob) d.fields.push_back(Field("Data", fieldtype::Blob));
+    d.fields = {MakeField("Name", fieldtype::String, 20), MakeField("Num", fieldtype::Integer)};
+    if (withBlob) d.fields.push_back(MakeField("Data", fieldtype::Blob));
     IndexDescriptor primary;
     primary.unique = true;
     primary.fieldCount = 1;
