@@ -564,43 +564,32 @@ void TCofferDataSet::ReplaceExpressionFilter() {
     if (filtered_ && expressionFilter_ != 0) cursorops::ActivateFilter(*cursor_, expressionFilter_);
 }
 
-void TCofferDataSet::SetFilter(const std::string& value) {
+// Filter text and options are kept as they are while the dataset is closed;
+// while open the expression filter is rebuilt, and a failure keeps the
+// previous setting.
+template <typename T>
+void TCofferDataSet::ChangeFilterSetting(T& setting, const T& value) {
     if (!Active()) {
-        filter_ = value;
+        setting = value;
         return;
     }
     CheckBrowseMode();
-    if (value != filter_) {
-        const std::string previous = filter_;
-        filter_ = value;
+    if (!(value == setting)) {
+        const T previous = setting;
+        setting = value;
         try {
             ReplaceExpressionFilter();
         } catch (...) {
-            filter_ = previous;
+            setting = previous;
             throw;
         }
     }
     if (filtered_) First();
 }
 
-void TCofferDataSet::SetFilterOptions(TFilterOptions value) {
-    if (!Active()) {
-        filterOptions_ = value;
-        return;
-    }
-    CheckBrowseMode();
-    if (!(value == filterOptions_)) {
-        const TFilterOptions previous = filterOptions_;
-        filterOptions_ = value;
-        try {
-            ReplaceExpressionFilter();
-        } catch (...) {
-            filterOptions_ = previous;
-            throw;
-        }
-    }
-    if (filtered_) First();
-}
+void TCofferDataSet::SetFilter(const std::string& value) { ChangeFilterSetting(filter_, value); }
+
+void TCofferDataSet::SetFilterOptions(TFilterOptions value) { ChangeFilterSetting(filterOptions_, value); }
 
 void TCofferDataSet::SetFiltered(bool value) {
     if (!Active()) {

@@ -163,6 +163,8 @@ private:
     void ClearBuffers();
     void InstallFilters();
     void ReplaceExpressionFilter();
+    template <typename T>
+    void ChangeFilterSetting(T& setting, const T& value);
     void MoveToFirstAfterFilterChange();
     // Reads into the record buffer; false at the beginning or end.
     bool ReadRecord(int code);

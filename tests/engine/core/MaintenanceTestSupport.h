@@ -44,6 +44,20 @@ public:
     void Fill(int count, bool withBlob = true, int deleteEvery = 0, const std::string& name = "Pics");
     // The active records, read past the cursors.
     PictureRows Rows(const std::string& name = "Pics");
+    // Every picture of `before` is still there, with its number and BLOB.
+    void ExpectRows(const PictureRows& before, const std::string& name = "Pics") {
+        const PictureRows after = Rows(name);
+        EXPECT_EQ(after.size(), before.size());
+        for (const auto& [key, row] : before) {
+            const auto found = after.find(key);
+            if (found == after.end()) {
+                ADD_FAILURE() << "lost: " << key;
+                continue;
+            }
+            EXPECT_EQ(found->second.num, row.num) << key;
+            EXPECT_EQ(found->second.blob, row.blob) << key;
+        }
+    }
     // What TableDriver::Check finds wrong (empty when sound).
     std::string Problems(const std::string& name = "Pics");
     std::uint32_t PhysicalCount(const std::string& name = "Pics");

@@ -94,12 +94,7 @@ TEST_F(RepairProperty, BrokenIdentifiersAreReplacedAndNoRecordIsLost) {
         maintenance.RepairTable();
         ClearLog();
         EXPECT_TRUE(maintenance.VerifyTable());
-        const PictureRows after = Rows();
-        ASSERT_EQ(after.size(), before.size());
-        for (const auto& [name, row] : after) {
-            EXPECT_EQ(row.num, before.at(name).num) << name;
-            EXPECT_EQ(row.blob, before.at(name).blob) << name;
-        }
+        ExpectRows(before);
         EXPECT_EQ(Problems(), "");
     }
 }

@@ -1,5 +1,9 @@
 #include "DatasetTestSupport.h"
 
+#include <random>
+
+#include "CofferBlobStream.h"
+
 namespace pixhold::engine::datasettest {
 
 std::string ErrorText(const std::function<void()>& action) {
@@ -107,6 +111,39 @@ void DatasetFixture::CreateThumbsTable() {
     table->CreateTable();
     CopyToRestructureDefs(*table);
     table->RestructureTable(1033, 0, true, -1, 512, "Image thumbnail database", kCachePassword, true, 0, 1);
+}
+
+std::vector<std::uint8_t> Bytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+void AddPicture(TCofferTable& table, const std::string& name, const std::string& category,
+                const std::vector<std::uint8_t>& image, int type) {
+    table.Append();
+    table.FieldByName("FileName").SetAsString(name);
+    table.FieldByName("Category").SetAsString(category);
+    table.FieldByName("Type").SetAsInteger(type);
+    {
+        auto stream = table.CreateBlobStream(table.FieldByName("Image"), TBlobStreamMode::bmWrite);
+        stream->Write(image.data(), image.size());
+    }
+    {
+        const std::vector<std::uint8_t> thumb = Bytes(300, 7);
+        auto stream = table.CreateBlobStream(table.FieldByName("Thumb"), TBlobStreamMode::bmWrite);
+        stream->Write(thumb.data(), thumb.size());
+    }
+    table.Post();
+}
+
+std::vector<std::string> Names(TCofferTable& table) {
+    std::vector<std::string> names;
+    for (table.First(); !table.Eof(); table.Next()) {
+        names.push_back(table.FieldByName("FileName").AsString() + "/" + table.FieldByName("Category").AsString());
+    }
+    return names;
 }
 
 }  // namespace pixhold::engine::datasettest

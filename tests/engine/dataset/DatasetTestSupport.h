@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -42,6 +44,14 @@ protected:
 // The image table's fields and indexes on a handle.
 void DefineImageTable(TCofferTable& table);
 void DefineThumbsTable(TCofferTable& table);
+
+// Seeded random bytes standing in for a picture file.
+std::vector<std::uint8_t> Bytes(std::size_t size, unsigned seed);
+// Appends one picture (with a 300-byte thumbnail) the way the import does.
+void AddPicture(TCofferTable& table, const std::string& name, const std::string& category,
+                const std::vector<std::uint8_t>& image, int type = 0);
+// "FileName/Category" of every record the table shows, in its order.
+std::vector<std::string> Names(TCofferTable& table);
 
 inline constexpr const char* kCachePassword = "quorvi";
 inline constexpr const char* kEmptyCategoryFilter = "Category = \"\"";

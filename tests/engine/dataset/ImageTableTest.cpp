@@ -9,13 +9,6 @@
 namespace pixhold::engine::datasettest {
 namespace {
 
-std::vector<std::uint8_t> Bytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
-
 bool FileExists(const std::filesystem::path& folder, const std::string& name) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         std::string a = entry.path().filename().string();
@@ -44,33 +37,6 @@ protected:
         return table;
     }
 
-    // Appends one picture the way the import does.
-    static void AddPicture(TCofferTable& table, const std::string& name, const std::string& category,
-                           const std::vector<std::uint8_t>& image, int type = 0) {
-        table.Append();
-        table.FieldByName("FileName").SetAsString(name);
-        table.FieldByName("Category").SetAsString(category);
-        table.FieldByName("Type").SetAsInteger(type);
-        {
-            auto stream = table.CreateBlobStream(table.FieldByName("Image"), TBlobStreamMode::bmWrite);
-            stream->Write(image.data(), image.size());
-        }
-        {
-            const std::vector<std::uint8_t> thumb = Bytes(300, 7);
-            auto stream = table.CreateBlobStream(table.FieldByName("Thumb"), TBlobStreamMode::bmWrite);
-            stream->Write(thumb.data(), thumb.size());
-        }
-        table.Post();
-    }
-
-    static std::vector<std::string> Names(TCofferTable& table) {
-        std::vector<std::string> names;
-        for (table.First(); !table.Eof(); table.Next()) {
-            names.push_back(table.FieldByName("FileName").AsString() + "/" +
-                            table.FieldByName("Category").AsString());
-        }
-        return names;
-    }
 };
 
 TEST_F(ImageTableTest, StartupCreatesBothTablesWithTheirSettings) {
