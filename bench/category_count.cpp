@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFolder.h"
 #include "BTree.h"
 #include "DataCursor.h"
 #include "DataDirectory.h"
@@ -149,14 +150,7 @@ Figures Measure(TDataCursor& cursor, const std::string& text, bool caseInsensiti
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path folder;
-    if (argc > 1) {
-        folder = argv[1];
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        folder = fs::path(tmp != nullptr ? tmp : "/tmp") /
-                 ("pixhold-category-bench-" + std::to_string(std::random_device{}()));
-    }
+    const fs::path folder = pixhold::bench::BenchFolder(argc, argv, "pixhold-category-bench-");
     const std::uint32_t records = argc > 2 ? static_cast<std::uint32_t>(std::max(1000, std::atoi(argv[2]))) : 1000000;
     fs::create_directories(folder);
     const std::string dir = folder.string() + "/";

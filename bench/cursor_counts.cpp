@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFolder.h"
 #include "BTree.h"
 #include "DataCursor.h"
 #include "DataDirectory.h"
@@ -183,13 +184,7 @@ Figures Measure(const std::string& folder, const std::string& name, std::uint32_
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path folder;
-    if (argc > 1) {
-        folder = argv[1];
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        folder = fs::path(tmp != nullptr ? tmp : "/tmp") / ("pixhold-cursor-bench-" + std::to_string(std::random_device{}()));
-    }
+    const fs::path folder = pixhold::bench::BenchFolder(argc, argv, "pixhold-cursor-bench-");
     const int repetitions = argc > 2 ? std::max(4, std::atoi(argv[2])) : 20000;
     fs::create_directories(folder);
     const std::string dir = folder.string() + "/";

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFolder.h"
 #include "DataCursor.h"
 #include "DataDirectory.h"
 #include "DataSession.h"
@@ -86,13 +87,7 @@ void Report(const char* step, std::uint32_t records, double seconds, std::uint64
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path folder;
-    if (argc > 1) {
-        folder = argv[1];
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        folder = fs::path(tmp != nullptr ? tmp : "/tmp") / ("pixhold-edit-bench-" + std::to_string(::getpid()));
-    }
+    const fs::path folder = pixhold::bench::BenchFolder(argc, argv, "pixhold-edit-bench-");
     const std::uint32_t count = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 10000;
     fs::remove_all(folder);
     fs::create_directories(folder);

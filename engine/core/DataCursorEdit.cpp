@@ -388,7 +388,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
                            header.firstFree < header.nextRecordNumber;
         const std::uint32_t slot = reuse ? header.firstFree : header.nextRecordNumber;
         std::uint32_t lockedSlot = 0;
-        try {
+        UnlockingAfter(lockedSlot, [&] {
             if (!table_->Exclusive()) {
                 LockFor(slot);
                 lockedSlot = slot;
@@ -444,17 +444,7 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
             std::memcpy(buffer, image.data(), recordSize_);
             FreeAllBlobs();
             AfterOwnChange(slot, TRecordChange::Appended, image.data(), reposition, before);
-        } catch (...) {
-            if (lockedSlot != 0) {
-                try {
-                    UnlockFor(lockedSlot);
-                } catch (...) {
-                    // The append's own failure is the one reported.
-                }
-            }
-            throw;
-        }
-        UnlockFor(lockedSlot);
+        }, [this](std::uint32_t n) { UnlockFor(n); });
     });
 }
 

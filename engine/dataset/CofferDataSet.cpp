@@ -1,6 +1,7 @@
 #include "CofferDataSet.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "CofferBlobStream.h"
 #include "CofferDatabase.h"
@@ -78,17 +79,11 @@ void TCofferDataSet::DoOpen() {
         cursor_->SetToBegin();
         ReadRecord(cursor_->GetNextRecord(record_.data()));
     } catch (...) {
-        state_ = TDataSetState::dsInactive;
-        if (cursor_ != nullptr) {
-            try {
-                TEngineLock lock(DBSession());
-                cursor_->CloseCursor();
-            } catch (...) {
-            }
-            cursor_.reset();
+        try {
+            DropCursor();
+        } catch (...) {
+            // The open's own failure is the one reported.
         }
-        ClearBuffers();
-        HandleClosed();
         throw;
     }
 }
@@ -108,21 +103,24 @@ void TCofferDataSet::DoClose() {
             // Closing goes on: the cursor's close releases what the edit held.
         }
     }
+    DropCursor();
+}
+
+void TCofferDataSet::DropCursor() {
     state_ = TDataSetState::dsInactive;
+    std::exception_ptr failure;
     if (cursor_ != nullptr) {
         try {
             TEngineLock lock(DBSession());
             cursor_->CloseCursor();
         } catch (...) {
-            cursor_.reset();
-            ClearBuffers();
-            HandleClosed();
-            throw;
+            failure = std::current_exception();
         }
         cursor_.reset();
     }
     ClearBuffers();
     HandleClosed();
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TCofferDataSet::ClearBuffers() {

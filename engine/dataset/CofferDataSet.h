@@ -159,6 +159,9 @@ protected:
 private:
     void DoOpen();
     void DoClose();
+    // Closes the engine cursor and empties the buffers; the dataset ends up
+    // closed even when the cursor's close fails, which is then passed on.
+    void DropCursor();
     void BuildFields();
     void ClearBuffers();
     void InstallFilters();
