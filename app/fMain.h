@@ -18,10 +18,15 @@ class QListView;
 class QMenu;
 class QToolBar;
 
+namespace pixhold::store {
+class TConfig;
+}
+
 namespace pixhold::app {
 
 class IPrompt;
-class TConfig;
+// The settings live in the image store, which reads them as well.
+using store::TConfig;
 class TImageListModel;
 class TListArea;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace pixhold::app {
+namespace pixhold::store {
 
 // A settings value could not be written; the text is "Unable to write to <path>".
 class EIniWriteError : public std::runtime_error {
@@ -88,4 +88,4 @@ private:
     bool unreadable_ = false;
 };
 
-}  // namespace pixhold::app
+}  // namespace pixhold::store

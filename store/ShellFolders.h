@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace pixhold::app {
+namespace pixhold::store {
 
 // Folders the desktop provides, mapped to Linux (see docs/linux-mapping.md).
 // None of them throws; a folder that cannot be determined yields the empty text.
@@ -25,4 +25,4 @@ std::string TempFolder();
 // The folder of the running program file, with a trailing separator.
 std::string ProgramFileFolder();
 
-}  // namespace pixhold::app
+}  // namespace pixhold::store

@@ -10,7 +10,7 @@
 
 #include "TempDir.h"
 
-namespace pixhold::app {
+namespace pixhold::store {
 namespace {
 
 namespace fs = std::filesystem;
@@ -260,4 +260,4 @@ TEST_F(IniFileTest, ThroughASymbolicLinkTheTargetIsReplaced) {
 }
 
 }  // namespace
-}  // namespace pixhold::app
+}  // namespace pixhold::store

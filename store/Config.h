@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-namespace pixhold::app {
+namespace pixhold::store {
 
 class TIniFile;
 
@@ -69,4 +69,4 @@ private:
     void StoreSettings(TIniFile& ini) const;
 };
 
-}  // namespace pixhold::app
+}  // namespace pixhold::store

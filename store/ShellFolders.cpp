@@ -7,7 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace pixhold::app {
+namespace pixhold::store {
 
 namespace {
 
@@ -74,4 +74,4 @@ std::string ProgramFileFolder() {
     return ec ? std::string("./") : WithSeparator(current.string());
 }
 
-}  // namespace pixhold::app
+}  // namespace pixhold::store

@@ -1,14 +1,14 @@
 #include "Config.h"
 
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <utility>
 
 #include "IniFile.h"
 #include "ShellFolders.h"
+#include "TableFiles.h"
 
-namespace pixhold::app {
+namespace pixhold::store {
 
 namespace {
 
@@ -26,24 +26,6 @@ std::string WithSeparator(std::string folder) {
 bool FileExists(const std::string& path) {
     std::error_code ec;
     return fs::is_regular_file(path, ec);
-}
-
-// File names in a data folder are matched without regard to letter case.
-bool DataFileExists(const std::string& folder, const std::string& name) {
-    if (FileExists(folder + name)) return true;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string found = it->path().filename().string();
-        if (found.size() != name.size()) continue;
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i) {
-            same = std::tolower(static_cast<unsigned char>(found[i])) ==
-                   std::tolower(static_cast<unsigned char>(name[i]));
-        }
-        std::error_code typeError;
-        if (same && it->is_regular_file(typeError)) return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -178,4 +160,4 @@ std::string TConfig::CategoryKey() const {
     return CurrentCategory == "All" ? std::string() : CurrentCategory;
 }
 
-}  // namespace pixhold::app
+}  // namespace pixhold::store

@@ -14,7 +14,7 @@
 #include "ShellFolders.h"
 #include "TempDir.h"
 
-namespace pixhold::app {
+namespace pixhold::store {
 namespace {
 
 namespace fs = std::filesystem;
@@ -366,4 +366,4 @@ TEST(ConfigShellFoldersTest, FoldersFollowTheEnvironment) {
 }
 
 }  // namespace
-}  // namespace pixhold::app
+}  // namespace pixhold::store

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace pixhold::app {
+namespace pixhold::store {
 
 namespace {
 
@@ -327,4 +327,4 @@ void TIniFile::UpdateFile(const std::string& fileName) const {
     if (!ReplaceFile(target, Contents())) throw EIniWriteError(fileName);
 }
 
-}  // namespace pixhold::app
+}  // namespace pixhold::store

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+namespace pixhold::store {
+
+// Names of the files in the data folder. File names there are matched without
+// regard to letter case, as the tables were always kept on a file system that
+// ignores it.
+
+// Whether folder + name is an ordinary file, in any letter case.
+bool DataFileExists(const std::string& folder, const std::string& name);
+
+// The name without folder and extension; the extension is the text from the
+// last dot of the name on, and the name is cut at its first occurrence
+// ("a.jpg.jpg" gives "a"). A name without extension is returned whole.
+std::string FileBaseName(const std::string& path);
+
+// Lower-cases the text, then upper-cases every letter that follows a
+// character without case (digit, blank, punctuation) or starts the text:
+// "my_pics2a" gives "My_Pics2A".
+QString CapitalizeWords(const QString& text);
+
+// The display names of the image tables in a folder: every name N with N.Blb,
+// N.Idx and N.Dat present, other than the thumbnail cache, capitalised, in
+// alphabetical order.
+QStringList ListImageTables(const std::string& folder);
+
+}  // namespace pixhold::store

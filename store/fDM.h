@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "CofferDatabase.h"
+#include "CofferSession.h"
+#include "CofferTable.h"
+
+namespace pixhold::store {
+
+class IDataModuleHost;
+class TConfig;
+
+// The last answer to the import's replace question.
+enum class TReplaceAnswer : std::int16_t { None = 0, Yes, No, NoToAll, YesToAll };
+
+// The data module: the one owner of the engine session, the database on the
+// data folder and the table handles, with the operations on whole tables.
+// Everything that needs a window goes through the host. See
+// docs/data-module.md.
+class TDM {
+public:
+    // Sets up the components; DataModuleCreate does the start-up work. The
+    // settings and the host must outlive the module.
+    TDM(TConfig& config, IDataModuleHost& host);
+    // Closes the handles, the database and the session.
+    ~TDM();
+    TDM(const TDM&) = delete;
+    TDM& operator=(const TDM&) = delete;
+
+    // Start-up: data folder, session, the default and cache tables, the
+    // current table, the main window's selectors. A closed tblData afterwards
+    // means the program cannot go on.
+    void DataModuleCreate();
+
+    void CreateImageTable(const std::string& database, const std::string& table);
+    void CreateThumbsTable(const std::string& database);
+    // Opens the handle; damaged tables are repaired and older ones upgraded
+    // on the way. Any other failure is shown in the "Error" box and leaves
+    // the handle closed. Errors of the repair or upgrade itself are passed on.
+    void OpenTableWithRepair(engine::TCofferTable& table);
+    // Makes `name` (with or without ".Dat") the current table; true when it
+    // is open afterwards.
+    bool OpenImageTable(const std::string& name);
+    void NewImageTable(const std::string& name);
+    void CompactImageTable();
+    // Either password may be empty; an empty new one leaves the table
+    // unencrypted and without password.
+    void ChangeTablePassword(const std::string& oldPassword, const std::string& newPassword);
+
+    // Event handlers.
+    void CofferSession1Password(engine::TCofferSession& sender, bool& continueOpen);
+    void tblDataEditError(engine::TCofferDataSet& dataset, const std::exception& error,
+                          engine::TDataAction& action);
+
+    TConfig& Config() const { return config_; }
+    IDataModuleHost& Host() const { return host_; }
+
+    // Components, in creation order (destroyed in reverse).
+    engine::TCofferSession CofferSession1;
+    engine::TCofferDatabase DB;
+    engine::TCofferTable tblData;
+    engine::TCofferTable tblThumbs;
+    engine::TCofferTable tblDest;
+    // The query handle `qry1` (category list) joins with the query processor.
+    TReplaceAnswer ReplaceAnswer = TReplaceAnswer::None;
+
+private:
+    void SetUpTable(engine::TCofferTable& table, const std::string& name);
+    // After a failed compact or password change: the current table is opened
+    // again when it can be, so that the program goes on with it.
+    void ReopenDataQuietly() noexcept;
+
+    TConfig& config_;
+    IDataModuleHost& host_;
+    // Set while ReopenDataQuietly runs: the password prompt gives up at once.
+    bool quiet_ = false;
+};
+
+}  // namespace pixhold::store

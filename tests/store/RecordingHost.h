@@ -1,0 +1,85 @@
+#pragma once
+
+// A data-module host for tests: answers questions and password prompts from
+// queues and records everything the module asked of the window side.
+
+#include "DataModuleHost.h"
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+namespace pixhold::store::test {
+
+class TRecordingHost final : public IDataModuleHost {
+public:
+    struct TBox {
+        QString Caption;
+        QString Text;
+        TBoxIcon Icon = TBoxIcon::None;
+        bool Question = false;
+    };
+
+    std::deque<bool> YesNoAnswers;
+    // nothing: the prompt is cancelled
+    std::deque<std::optional<QString>> PasswordAnswers;
+    // Runs when a question is asked, before it is answered.
+    std::function<void()> OnAsk;
+
+    std::vector<TBox> Boxes;
+    // "Refresh", "FillCategories", "ViewStyle", "Close", "Status:<text>",
+    // "Password", in the order the module called them.
+    std::vector<std::string> Calls;
+    int BusyDepth = 0;
+    int BusyCount = 0;
+    int ProcessMessagesCount = 0;
+    QString StatusText;
+
+    void ShowMessage(const QString& caption, const QString& text, TBoxIcon icon) override {
+        Boxes.push_back({caption, text, icon, false});
+    }
+    bool AskYesNo(const QString& caption, const QString& text, TBoxIcon icon) override {
+        Boxes.push_back({caption, text, icon, true});
+        if (OnAsk) OnAsk();
+        if (YesNoAnswers.empty()) throw std::logic_error("unexpected question: " + text.toStdString());
+        const bool answer = YesNoAnswers.front();
+        YesNoAnswers.pop_front();
+        return answer;
+    }
+    std::optional<QString> AskPassword() override {
+        Calls.push_back("Password");
+        if (PasswordAnswers.empty()) throw std::logic_error("unexpected password prompt");
+        auto answer = PasswordAnswers.front();
+        PasswordAnswers.pop_front();
+        return answer;
+    }
+    std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
+    void BeginBusy() override {
+        ++BusyDepth;
+        ++BusyCount;
+    }
+    void EndBusy() override { --BusyDepth; }
+    void ProcessMessages() override { ++ProcessMessagesCount; }
+    void RefreshImageList() override { Calls.push_back("Refresh"); }
+    void FillCategorySelector() override { Calls.push_back("FillCategories"); }
+    void ApplyViewStyle() override { Calls.push_back("ViewStyle"); }
+    void SetStatusText(const QString& text) override {
+        StatusText = text;
+        Calls.push_back("Status:" + text.toStdString());
+    }
+    void CloseMainWindow() override { Calls.push_back("Close"); }
+
+    void Clear() {
+        Boxes.clear();
+        Calls.clear();
+        BusyCount = 0;
+    }
+};
+
+}  // namespace pixhold::store::test
