@@ -360,11 +360,7 @@ void TForm1::FormCreate() {
         Thumbnailview1->setChecked(config_->ThumbnailView);
         // Qt paints every widget double-buffered already.
         config_->QuickBrowse = false;
-        if (hooks_.ListImageTables) {
-            cboTable->clear();
-            cboTable->addItems(hooks_.ListImageTables());
-        }
-        cboTable->setEditText(QString::fromStdString(config_->CurrentTable));
+        FillTableSelector();
         ApplyViewStyle();
     } catch (...) {
         ReportException(prompt_, std::current_exception());
@@ -383,6 +379,14 @@ void TForm1::FormDestroy() {
 }
 
 // ---- operations ----
+
+void TForm1::FillTableSelector() {
+    if (hooks_.ListImageTables) {
+        cboTable->clear();
+        cboTable->addItems(hooks_.ListImageTables());
+    }
+    cboTable->setEditText(QString::fromStdString(config_->CurrentTable));
+}
 
 void TForm1::RefreshImageList() {
     TBusyCursor busy;

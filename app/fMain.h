@@ -83,6 +83,8 @@ public:
     void RemoveListItem(const QString& name);
     void ApplyViewStyle();
     void FillCategorySelector();
+    // The table selector's entries from ListImageTables, its text CurrentTable.
+    void FillTableSelector();
     bool ChooseBrowseFolder();
     void SetStatusText(const QString& text);
     QString StatusText() const;

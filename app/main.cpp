@@ -1,31 +1,22 @@
 // Pixhold: start-up and shut-down.
 
+#include "CofferSession.h"
+#include "Config.h"
+#include "DataModuleWindow.h"
 #include "ErrorReport.h"
 #include "QtPrompt.h"
 #include "Splash.h"
+#include "TableFiles.h"
+#include "fDM.h"
 #include "fMain.h"
 
 #include <QApplication>
 
 #include <memory>
 
-namespace {
-
-using pixhold::app::TForm1;
-
-// The data module's start-up: opens the data folder and the current table and
-// fills the list. Returns false when no image table could be opened, which
-// ends the program. Until the image store joins, the list stays empty.
-bool CreateDataModule(TForm1& form) {
-    form.FillCategorySelector();
-    form.ApplyViewStyle();
-    return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     using namespace pixhold::app;
+    using pixhold::store::TDM;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppTitle);
@@ -34,32 +25,54 @@ int main(int argc, char** argv) {
     splash->ShowNow();
 
     TQtPrompt prompt;
-    auto form = std::make_unique<TForm1>(prompt);
+    // Errors a dataset catches without passing on (in a record filter) are
+    // shown like any other.
+    pixhold::engine::TCofferSessionList::Instance().ErrorReport = [&prompt](const std::exception& error) {
+        ReportError(prompt, QString::fromUtf8(error.what()));
+    };
+
+    // The data module joins after the main window; the window's hooks find
+    // it through this pointer.
+    std::unique_ptr<TDM> dm;
+    TMainHooks hooks;
+    hooks.OpenImageTable = [&dm](const QString& table) {
+        return dm != nullptr && dm->OpenImageTable(table.toStdString());
+    };
+    auto form = std::make_unique<TForm1>(prompt, std::move(hooks));
     if (!form->Created()) {
         // Without settings nothing can work; the reason has been shown.
+        pixhold::engine::TCofferSessionList::Instance().ErrorReport = nullptr;
         return 1;
     }
     prompt.SetParent(form.get());
+    TForm1& mainForm = *form;
+    mainForm.Hooks().ListImageTables = [&mainForm] {
+        return pixhold::store::ListImageTables(mainForm.Config().DataFolder);
+    };
+    mainForm.FillTableSelector();
 
     // An error inside the data module's start-up is reported and start-up
-    // goes on; only a table that is known not to be open ends the program.
-    bool tableOpen = true;
+    // goes on; without an open image table the program ends.
+    TDataModuleWindow dmWindow(prompt, mainForm);
     try {
-        tableOpen = CreateDataModule(*form);
+        dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
+        dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());
     }
     splash.reset();
 
     int result = 0;
-    if (tableOpen) {
+    if (dm != nullptr && dm->tblData.Active()) {
         form->show();
         result = QApplication::exec();
     }
 
     // Released most recent first: viewers, the data module, then the main
     // window, whose destruction saves the settings.
+    dm.reset();
     prompt.SetParent(nullptr);
     form.reset();
+    pixhold::engine::TCofferSessionList::Instance().ErrorReport = nullptr;
     return result;
 }
