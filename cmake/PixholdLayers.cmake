@@ -25,6 +25,9 @@ function(pixhold_test_suite name dir)
   endif()
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  # Tests that read files of the source tree find it here (__FILE__ may be
+  # relative when the compiler cache rewrites paths).
+  target_compile_definitions(${name} PRIVATE PIXHOLD_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   target_link_libraries(${name} PRIVATE ${T_LIBS} pixhold_test_support GTest::gtest GTest::gmock)
   # A suite that needs its own main (for example to create a QApplication) has a TestMain.cpp.
   list(FILTER sources INCLUDE REGEX "/TestMain\\.cpp$")

@@ -43,10 +43,7 @@ inline int ThumbNumber(const QImage& image) {
 
 // The help files in the source tree.
 inline std::string SourceHelpFolder() {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "app" /
-            "help")
-               .string() +
-           "/";
+    return (std::filesystem::path(PIXHOLD_SOURCE_DIR) / "app" / "help").string() + "/";
 }
 
 // Each test starts from default settings: the settings file lives in a
