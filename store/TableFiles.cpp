@@ -23,6 +23,8 @@ bool EndsWithIgnoringCase(const std::string& text, const std::string& end) {
 }  // namespace
 
 bool DataFileExists(const std::string& folder, const std::string& name) {
+    // A name that reaches into another folder names no file of this one.
+    if (name.find_first_of("/\\") != std::string::npos) return false;
     std::error_code ec;
     if (fs::is_regular_file(folder + name, ec)) return true;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {

@@ -11,7 +11,8 @@ namespace pixhold::store {
 // regard to letter case, as the tables were always kept on a file system that
 // ignores it.
 
-// Whether folder + name is an ordinary file, in any letter case.
+// Whether folder + name is an ordinary file, in any letter case; never for a
+// name with a folder separator.
 bool DataFileExists(const std::string& folder, const std::string& name);
 
 // The name without folder and extension; the extension is the text from the

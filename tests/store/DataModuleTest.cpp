@@ -99,7 +99,7 @@ TEST_F(DataModuleTest, StartingAgainKeepsTheTablesAndOpensTheLastOne) {
         std::string opened;
     };
     for (const Case& c : {Case{"Holiday", "Holiday"}, Case{"holiday", "holiday"}, Case{"Gone", "Default"},
-                          Case{"", "Default"}}) {
+                          Case{"", "Default"}, Case{"../data/Holiday", "Default"}}) {
         config->CurrentTable = c.current;
         host.Clear();
         Start();

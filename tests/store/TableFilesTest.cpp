@@ -52,6 +52,8 @@ TEST(TableFiles, ListsCompleteTablesButNotTheCache) {
     EXPECT_TRUE(DataFileExists(dir.folder(), "DEFAULT.dat"));
     EXPECT_FALSE(DataFileExists(dir.folder(), "Folder.Blb"));
     EXPECT_FALSE(DataFileExists(dir.folder(), "Default.Dbk"));
+    std::filesystem::create_directory(dir / "sub");
+    EXPECT_FALSE(DataFileExists(dir.folder() + "sub/", "../Default.Dat"));
     EXPECT_TRUE(ListImageTables((dir / "missing").string() + "/").isEmpty());
 }
 
