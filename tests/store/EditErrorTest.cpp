@@ -78,7 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EditLockTest, EditingARecordAnotherUserLockedAsksToTryAgain) {
     Start();
     AddPicture(dm->tblData, "a.jpg", "", Picture(10, 1));
-    dm->tblData.FlushBuffers();  // as the import does, so that the other user sees it
     OtherUser other(DataFolder());
     auto theirs = other.Table("Default.Dat");
     theirs->Open();
@@ -98,7 +97,6 @@ TEST_F(EditLockTest, EditingARecordAnotherUserLockedAsksToTryAgain) {
     EXPECT_EQ(host.Boxes[0].Text, kRecordLocked);
     dm->tblData.FieldByName("Type").SetAsInteger(6);
     dm->tblData.Post();
-    dm->tblData.FlushBuffers();
 
     // No abandons the edit silently.
     theirs->Refresh();
