@@ -13,23 +13,15 @@
 #include "IniFile.h"
 #include "ShellFolders.h"
 #include "TempDir.h"
+#include "TextFile.h"
 
 namespace pixhold::store {
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadText;
+using test::WriteText;
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

@@ -9,23 +9,15 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "TextFile.h"
 
 namespace pixhold::store {
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadText;
+using test::WriteText;
 
 class IniFileTest : public ::testing::Test {
 protected:
