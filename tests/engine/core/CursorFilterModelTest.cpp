@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "BTree.h"
+#include "CursorTestSupport.h"
 #include "DataCursor.h"
 #include "DataDirectory.h"
 #include "DataSession.h"
@@ -28,6 +29,9 @@
 
 namespace pixhold::engine {
 namespace {
+
+using cursortest::DeletedKeyOfReusedSlot;
+using cursortest::WriteUnderLock;
 
 // Field numbers of the model table.
 enum Col { Id = 1, Name, Cat, Num, Small, Real, Day, Flag, Big, Free, Stamp, W, ColumnCount = W };
@@ -99,15 +103,9 @@ public:
 
     std::uint32_t Append(const Values& values) {
         std::uint32_t number = 0;
-        UnderWriteLock([&] {
+        WriteUnderLock(table_, [&] {
             TDataFile& data = table_.DataFile();
-            std::vector<std::uint8_t> oldKey;
-            if (data.ReuseDeletedRecords() && data.Header().firstFree != 0) {
-                TRecord* old = data.GetRecord(nullptr, data.Header().firstFree);
-                oldKey.resize(kDeletedKeyLength);
-                TKeyBuilder::BuildDeletedKey(recordlayout::StatusDeleted, old->RecordID(), oldKey.data());
-                data.ReleaseRecord(old);
-            }
+            const std::vector<std::uint8_t> oldKey = DeletedKeyOfReusedSlot(data);
             TRecord* record = data.AllocateRecord(nullptr);
             for (std::uint16_t n = Name; n <= ColumnCount; ++n) {
                 const FieldDescriptor& f = table_.Fields()[n - 1];
@@ -129,7 +127,7 @@ public:
     }
 
     void Delete(std::uint32_t number) {
-        UnderWriteLock([&] {
+        WriteUnderLock(table_, [&] {
             TDataFile& data = table_.DataFile();
             TRecord* record = data.GetRecord(nullptr, number);
             const auto keys = Keys(record->Data());
@@ -177,19 +175,6 @@ private:
         }
         return keys;
     }
-    template <typename F>
-    void UnderWriteLock(F&& change) {
-        table_.BeginWrite();
-        try {
-            change();
-            table_.WriteBuffers(false, true, false, false, true);
-        } catch (...) {
-            table_.EndWrite();
-            throw;
-        }
-        table_.EndWrite();
-    }
-
     TDataTable& table_;
     std::map<int, TreeOf> trees_;
 };

@@ -92,35 +92,39 @@ bool Before(const std::string& index, const Row& a, const Row& b) {
     return a.number < b.number;
 }
 
-template <typename F>
-void TableFiller::UnderWriteLock(F&& change) {
-    table_.BeginWrite();
+void WriteUnderLock(TDataTable& table, const std::function<void()>& change) {
+    table.BeginWrite();
     try {
         change();
-        if (table_.Exclusive()) table_.RaiseChangeCounters(true, false, true);
-        else table_.WriteBuffers(false, true, false, false, true);
+        if (table.Exclusive()) table.RaiseChangeCounters(true, false, true);
+        else table.WriteBuffers(false, true, false, false, true);
     } catch (...) {
         try {
-            table_.EndWrite();
+            table.EndWrite();
         } catch (...) {
         }
         throw;
     }
-    table_.EndWrite();
+    table.EndWrite();
+}
+
+std::vector<std::uint8_t> DeletedKeyOfReusedSlot(TDataFile& data) {
+    std::vector<std::uint8_t> key;
+    if (data.ReuseDeletedRecords() && data.Header().firstFree != 0) {
+        TRecord* old = data.GetRecord(nullptr, data.Header().firstFree);
+        key.resize(kDeletedKeyLength);
+        TKeyBuilder::BuildDeletedKey(recordlayout::StatusDeleted, old->RecordID(), key.data());
+        data.ReleaseRecord(old);
+    }
+    return key;
 }
 
 Row TableFiller::Append(const std::string& name, std::int32_t num, const std::string& cat) {
     Row row;
-    UnderWriteLock([&] {
+    WriteUnderLock(table_, [&] {
         TDataFile& data = table_.DataFile();
         // A reused record slot carries the "Sys Deleted" key of its deleted record.
-        std::vector<std::uint8_t> oldKey;
-        if (data.ReuseDeletedRecords() && data.Header().firstFree != 0) {
-            TRecord* old = data.GetRecord(nullptr, data.Header().firstFree);
-            oldKey.resize(kDeletedKeyLength);
-            TKeyBuilder::BuildDeletedKey(recordlayout::StatusDeleted, old->RecordID(), oldKey.data());
-            data.ReleaseRecord(old);
-        }
+        const std::vector<std::uint8_t> oldKey = DeletedKeyOfReusedSlot(data);
         TRecord* record = data.AllocateRecord(nullptr);
         PutText(data, *record, 1, name);
         std::uint8_t value[4];
@@ -141,7 +145,7 @@ Row TableFiller::Append(const std::string& name, std::int32_t num, const std::st
 }
 
 void TableFiller::Delete(std::uint32_t number) {
-    UnderWriteLock([&] {
+    WriteUnderLock(table_, [&] {
         TDataFile& data = table_.DataFile();
         TRecord* record = data.GetRecord(nullptr, number);
         const RecordKeys keys = KeysOf(table_, record->Data());

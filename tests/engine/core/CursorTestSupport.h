@@ -72,6 +72,14 @@ private:
     std::vector<Row> rows_;
 };
 
+// Runs a change under the table's write lock and writes its buffers (an
+// exclusive table only moves its change counters), as a writing cursor does.
+void WriteUnderLock(TDataTable& table, const std::function<void()>& change);
+
+// The "Sys Deleted" key of the deleted record whose slot the next append will
+// reuse; empty when the append takes a new slot.
+std::vector<std::uint8_t> DeletedKeyOfReusedSlot(TDataFile& data);
+
 // Writes rows into a shared table the way a writing cursor would: record,
 // every index key, "Sys Deleted", under the write lock, buffers written.
 class TableFiller {
@@ -81,8 +89,6 @@ public:
     void Delete(std::uint32_t number);
 
 private:
-    template <typename F>
-    void UnderWriteLock(F&& change);
     TDataTable& table_;
 };
 
