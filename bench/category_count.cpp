@@ -38,16 +38,8 @@ constexpr std::uint32_t kCategories = 100;
 
 TableDefinition Definition() {
     TableDefinition d;
-    FieldDescriptor num;
-    num.name = "Num";
-    num.type = fieldtype::Integer;
-    FieldDescriptor cat;
-    cat.name = "Cat";
-    cat.type = fieldtype::String;
-    cat.size = 10;
-    FieldDescriptor copy = cat;
-    copy.name = "Copy";
-    d.fields = {num, cat, copy};
+    d.fields = {MakeField("Num", fieldtype::Integer), MakeField("Cat", fieldtype::String, 10),
+                MakeField("Copy", fieldtype::String, 10)};
     IndexDescriptor primary;
     primary.unique = true;
     primary.fieldCount = 1;

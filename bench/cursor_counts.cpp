@@ -36,14 +36,7 @@ namespace {
 
 TableDefinition Definition() {
     TableDefinition d;
-    FieldDescriptor num;
-    num.name = "Num";
-    num.type = fieldtype::Integer;
-    FieldDescriptor name;
-    name.name = "Name";
-    name.type = fieldtype::String;
-    name.size = 12;
-    d.fields = {num, name};
+    d.fields = {MakeField("Num", fieldtype::Integer), MakeField("Name", fieldtype::String, 12)};
     IndexDescriptor primary;
     primary.unique = true;
     primary.fieldCount = 1;

@@ -84,6 +84,14 @@ PictureRows MaintenanceFixture::Rows(const std::string& name) {
     return rows;
 }
 
+void MaintenanceFixture::ExpectRepairedWhole(const PictureRows& before) {
+    maintenance.RepairTable();
+    ClearLog();
+    EXPECT_TRUE(maintenance.VerifyTable());
+    ExpectRows(before);
+    EXPECT_EQ(Problems(), "");
+}
+
 std::string MaintenanceFixture::Problems(const std::string& name) {
     TDataTable* table = nullptr;
     EXPECT_EQ(directory->OpenTable(name, table, false, false), 0);

@@ -58,6 +58,9 @@ public:
             EXPECT_EQ(found->second.blob, row.blob) << key;
         }
     }
+    // A last repair leaves the table whole: it verifies clean, keeps every
+    // picture of `before`, and its files and indexes agree.
+    void ExpectRepairedWhole(const PictureRows& before);
     // What TableDriver::Check finds wrong (empty when sound).
     std::string Problems(const std::string& name = "Pics");
     std::uint32_t PhysicalCount(const std::string& name = "Pics");

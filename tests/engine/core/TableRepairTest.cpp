@@ -316,11 +316,7 @@ TEST_F(RepairTest, ARepairStoppedByAFailedWriteIsFinishedByTheNextOne) {
             } catch (const ECofferEngineError&) {
             }
         }
-        maintenance.RepairTable();
-        ClearLog();
-        EXPECT_TRUE(maintenance.VerifyTable());
-        ExpectRows(before);
-        EXPECT_EQ(Problems(), "");
+        ExpectRepairedWhole(before);
     }
 }
 
