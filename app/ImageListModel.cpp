@@ -35,7 +35,7 @@ void TImageListModel::SetShowPictures(bool show) {
     }
     showPictures_ = show;
     if (count_ > 0) {
-        emit dataChanged(index(0), index(count_ - 1), {Qt::DecorationRole});
+        Q_EMIT dataChanged(index(0), index(count_ - 1), {Qt::DecorationRole});
     }
 }
 

@@ -2,13 +2,7 @@
 
 #include <string>
 
-// The engine's index header has a member that Qt's "slots" keyword macro
-// would rename; the macro stays out of the way while the engine is read, so
-// that window code can include this header after Qt's.
-#pragma push_macro("slots")
-#undef slots
 #include "CofferTable.h"
-#pragma pop_macro("slots")
 
 namespace pixhold::store {
 

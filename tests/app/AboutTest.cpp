@@ -39,13 +39,13 @@ TEST_F(AboutTest, ShowsNameVersionAndBuildWhenShown) {
 }
 
 TEST_F(AboutTest, WebAddressOpensTheMakersPageWithoutAsking) {
-    emit box.WebAddress->linkActivated(MakerHomePage);
+    Q_EMIT box.WebAddress->linkActivated(MakerHomePage);
     ASSERT_EQ(launched.size(), 1u);
     EXPECT_EQ(launched[0], QUrl(MakerHomePage));
     EXPECT_TRUE(prompt.Asked().empty());
 
     browserStarts = false;
-    emit box.WebAddress->linkActivated(MakerHomePage);
+    Q_EMIT box.WebAddress->linkActivated(MakerHomePage);
     ASSERT_EQ(prompt.Asked().size(), 1u);
     EXPECT_EQ(prompt.Asked()[0].Caption.toStdString(), "Launch Error");
 }

@@ -146,10 +146,10 @@ TEST(HelpViewer, FollowsLinksAndGoesBack) {
 
     viewer.ShowPage({TfrmHelp::TPageKind::Contents, 0});
     EXPECT_FALSE(back->isEnabled());
-    emit browser->anchorClicked(QUrl(QStringLiteral("topic:40")));
+    Q_EMIT browser->anchorClicked(QUrl(QStringLiteral("topic:40")));
     EXPECT_TRUE(viewer.CurrentPage() == (TfrmHelp::TPage{TfrmHelp::TPageKind::Topic, 40}));
     EXPECT_TRUE(viewer.PageText().contains(QStringLiteral("Main Window")));
-    emit browser->anchorClicked(QUrl(QStringLiteral("index")));
+    Q_EMIT browser->anchorClicked(QUrl(QStringLiteral("index")));
     EXPECT_TRUE(viewer.CurrentPage().Kind == TfrmHelp::TPageKind::Index);
 
     back->click();
@@ -166,14 +166,14 @@ TEST(HelpViewer, KeywordBoxNarrowsTheIndexAndOpensASingleTopic) {
     auto* keyword = viewer.findChild<QLineEdit*>(QStringLiteral("edtKeyword"));
     ASSERT_NE(keyword, nullptr);
     keyword->setText(QStringLiteral("WIN"));
-    emit keyword->textEdited(keyword->text());
+    Q_EMIT keyword->textEdited(keyword->text());
     EXPECT_TRUE(viewer.PageText().contains(QStringLiteral("window, main")));
     EXPECT_FALSE(viewer.PageText().contains(QStringLiteral("start")));
-    emit keyword->returnPressed();  // one keyword, but two topics: stays
+    Q_EMIT keyword->returnPressed();  // one keyword, but two topics: stays
     EXPECT_TRUE(viewer.CurrentPage().Kind == TfrmHelp::TPageKind::Index);
     keyword->setText(QStringLiteral("sta"));
-    emit keyword->textEdited(keyword->text());
-    emit keyword->returnPressed();
+    Q_EMIT keyword->textEdited(keyword->text());
+    Q_EMIT keyword->returnPressed();
     EXPECT_TRUE(viewer.CurrentPage() == (TfrmHelp::TPage{TfrmHelp::TPageKind::Topic, 20}));
 }
 
