@@ -13,7 +13,8 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev libgl-dev fonts-dejavu-core
   libjpeg62-turbo-dev libpng-dev libgif-dev zlib1g-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  xvfb xauth
+  xvfb xauth ccache
+  imagemagick python3-pil libjpeg-turbo-progs
 )
 
 install_missing() {
@@ -37,7 +38,9 @@ jobs() { nproc 2>/dev/null || echo 2; }
 configure() {  # configure <dir> <cmake args...>
   local dir=$1; shift
   if [[ ! -f $dir/build.ninja ]]; then
-    cmake -S . -B "$dir" -G Ninja "$@"
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@"
   fi
 }
 

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ByteSpan.h"
+
+#include <QImage>
+
+namespace pixhold::imaging {
+
+// The size an empty icon reports, and the size the program writes.
+inline constexpr int SystemIconSize = 32;
+
+// Windows icons, our own reader and writer (docs/icon-format.md).
+struct TIconEntry {
+    int Width = 0;
+    int Height = 0;
+    int BitCount = 0;
+    bool Png = false;
+};
+
+// The entries of an ".ico" file as its directory lists them.
+std::vector<TIconEntry> ReadIconDirectory(TBytes file);
+// The entry a desktop would show at `size` x `size` pixels (DIB entries with
+// their AND mask, PNG entries), as ARGB32 at the entry's own size.
+QImage ReadIcon(TBytes file, int size = SystemIconSize);
+// The program's icon encoding: the SystemIconSize square at the top left of
+// the picture, transparent where a pixel equals the top-left pixel.
+TByteVector WriteIcon(const QImage& picture);
+
+}  // namespace pixhold::imaging
