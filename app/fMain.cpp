@@ -7,6 +7,7 @@
 #include "ErrorReport.h"
 #include "ImageListModel.h"
 #include "Prompt.h"
+#include "Thumbnail.h"
 
 #include <QAction>
 #include <QApplication>
@@ -356,6 +357,7 @@ void TForm1::FormCreate() {
         };
         ph_ = std::make_unique<imaging::TPH>();
         model_->SetHelper(ph_.get());
+        imageList_.SetPlaceholder(imaging::LoadThumbPlaceholder(config_->ProgramFolder));
         help_.SetHelpFile(ProgramFolder() + QStringLiteral("Pixhold.hlp"));
         Thumbnailview1->setChecked(config_->ThumbnailView);
         // Qt paints every widget double-buffered already.
