@@ -111,6 +111,10 @@ QImage ThumbnailOfPictureBytes(TBytes bytes, const std::string& fileName) {
     return MakeThumbnailImage(picture);
 }
 
+TByteVector RecordThumbnailJpeg(TBytes bytes, const std::string& fileName) {
+    return EncodeJpeg(ThumbnailOfPictureBytes(bytes, fileName), RecordThumbQuality);
+}
+
 QImage LoadThumbPlaceholder(const std::string& programFolder) {
     try {
         TPicture picture;

@@ -50,6 +50,10 @@ QImage ThumbnailOfPictureBytes(TBytes bytes, const std::string& fileName);
 inline constexpr const char* ThumbPlaceholderFile = "pixhold.jpg";
 QImage LoadThumbPlaceholder(const std::string& programFolder);
 
+// The stored thumbnail of an image record made from a picture file's bytes:
+// ThumbnailOfPictureBytes encoded at RecordThumbQuality.
+TByteVector RecordThumbnailJpeg(TBytes bytes, const std::string& fileName);
+
 // The etched edge of list thumbnails: a sunken outer and a raised inner line
 // along the border of the square.
 void DrawEtchedEdge(QImage& thumbnail);
