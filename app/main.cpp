@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     try {
         dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
         listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
+        dm->SetWorkers(&workers);
+        mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
         dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());

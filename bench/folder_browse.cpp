@@ -44,6 +44,7 @@ public:
         std::fprintf(stderr, "question: %s\n", text.toUtf8().constData());
         return false;
     }
+    store::TReplaceAnswer AskReplace(const QString&) override { return store::TReplaceAnswer::No; }
     std::optional<QString> AskPassword() override { return std::nullopt; }
     std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
     void BeginBusy() override {}

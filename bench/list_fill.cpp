@@ -59,6 +59,7 @@ public:
         std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
     }
     bool AskYesNo(const QString&, const QString&, store::TBoxIcon) override { return false; }
+    store::TReplaceAnswer AskReplace(const QString&) override { return store::TReplaceAnswer::No; }
     std::optional<QString> AskPassword() override { return std::nullopt; }
     std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
     void BeginBusy() override {}
