@@ -40,6 +40,9 @@ int main(int argc, char** argv) {
     hooks.OpenImageTable = [&dm](const QString& table) {
         return dm != nullptr && dm->OpenImageTable(table.toStdString());
     };
+    hooks.ApplyCategoryFilter = [&dm] {
+        if (dm != nullptr) dm->ApplyCategoryFilter();
+    };
     auto form = std::make_unique<TForm1>(prompt, std::move(hooks));
     if (!form->Created()) {
         // Without settings nothing can work; the reason has been shown.

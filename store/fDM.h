@@ -23,6 +23,9 @@ class TConfig;
 // data folder and the table handles, with the operations on whole tables.
 // Everything that needs a window goes through the host. See
 // docs/data-module.md.
+// The filter expression that shows one category's records.
+std::string CategoryFilter(const std::string& category);
+
 class TDM {
 public:
     // Sets up the components; DataModuleCreate does the start-up work. The
@@ -68,6 +71,10 @@ public:
     void ImportFolderFiles(const std::string& folder, const std::string& category);
     // Stores one file as a record of `table`; nothing when no file is there.
     void ImportFile(const std::string& path, const std::string& table, const std::string& category);
+
+    // Categories (store/Categories.cpp): filters tblData on CurrentCategory
+    // ("All" shows every record) and rebuilds the main list.
+    void ApplyCategoryFilter();
 
     // Event handlers.
     void CofferSession1Password(engine::TCofferSession& sender, bool& continueOpen);

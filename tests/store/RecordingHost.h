@@ -76,13 +76,19 @@ public:
         PasswordAnswers.pop_front();
         return answer;
     }
-    std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
+    // The folder the picker returns; nothing: cancelled.
+    std::optional<QString> FolderAnswer;
+    std::optional<QString> ChooseFolder(const QString&) override { return FolderAnswer; }
     void BeginBusy() override {
         ++BusyDepth;
         ++BusyCount;
     }
     void EndBusy() override { --BusyDepth; }
-    void ProcessMessages() override { ++ProcessMessagesCount; }
+    std::function<void()> OnProcessMessages;
+    void ProcessMessages() override {
+        ++ProcessMessagesCount;
+        if (OnProcessMessages) OnProcessMessages();
+    }
     void RefreshImageList() override { Calls.push_back("Refresh"); }
     void FillCategorySelector() override { Calls.push_back("FillCategories"); }
     void ApplyViewStyle() override { Calls.push_back("ViewStyle"); }
