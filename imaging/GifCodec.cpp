@@ -3,6 +3,7 @@
 #include "GifCodec.h"
 
 #include "GifLib.h"
+#include "GraphicError.h"
 
 #include <algorithm>
 #include <cstring>
@@ -73,6 +74,8 @@ std::uint64_t CountImages(TBytes data) {
     return count;
 }
 
+constexpr std::uint64_t MinFrameCost = 1024;
+
 // The row of the frame that the i-th line of an interlaced image fills
 // (passes of every 8th row from 0, every 8th from 4, every 4th from 2, and
 // every 2nd from 1).
@@ -133,7 +136,10 @@ public:
 
 private:
     static void CheckBudget(int width, int height, std::uint64_t frames) {
-        const std::uint64_t frameBytes = std::uint64_t(width) * std::uint64_t(height) * 4;
+        // A frame costs its pixels, and at least a little for its own record
+        // (a file of a million 1 x 1 frames is refused too).
+        const std::uint64_t frameBytes =
+            std::max<std::uint64_t>(std::uint64_t(width) * std::uint64_t(height) * 4, MinFrameCost);
         if (frames > GifFrameMemoryBudget / frameBytes) {
             throw EInvalidGraphic("GIF image is too large: " + std::to_string(frames) + " frames of " +
                                   std::to_string(width) + " x " + std::to_string(height) +

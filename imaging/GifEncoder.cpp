@@ -5,6 +5,7 @@
 
 #include "GifLib.h"
 #include "GifQuantizer.h"
+#include "GraphicError.h"
 
 #include <memory>
 #include <new>

@@ -1,10 +1,8 @@
 #pragma once
 
-// Shared pieces of the GIF decoder and encoder around giflib. giflib reports
-// failures by return codes (never by exiting or jumping), so each call is
-// checked and turned into EInvalidGraphic here.
-
-#include "GraphicError.h"
+// Shared by the GIF decoder and encoder. giflib reports failures by return
+// codes (never by exiting or jumping); the callers check every call and raise
+// EInvalidGraphic with giflib's text.
 
 #include <gif_lib.h>
 

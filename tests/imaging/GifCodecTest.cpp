@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -213,6 +214,23 @@ TEST(GifDecodeTest, OversizedScreensAndAnimationsAreRefusedBeforeDecoding) {
     EXPECT_THAT(DecodeError(Fixture("huge-screen.gif")), HasSubstr("GIF image is too large (65535 x 65535"));
     EXPECT_THAT(DecodeError(Fixture("many-frames.gif")),
                 HasSubstr("GIF image is too large: 5 frames of 8192 x 8192 pixels"));
+    // Tiny frames count at least 1 KB each: 1,048,577 frames of 1 x 1 pixel
+    // are one too many (made here: 15 bytes a frame would make a 15 MB fixture).
+    const std::uint8_t frame[] = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00};
+    TByteVector many = Fixture("still.gif");
+    many.resize(19);  // header, screen descriptor, 2-entry colour table
+    const std::uint8_t oneByOne[] = {1, 0, 1, 0};  // screen width and height
+    std::copy(std::begin(oneByOne), std::end(oneByOne), many.begin() + 6);
+    many.reserve(many.size() + 1048577 * sizeof frame + 1);
+    for (int i = 0; i < 1048577; ++i) many.insert(many.end(), std::begin(frame), std::end(frame));
+    many.push_back(0x3B);
+    EXPECT_THAT(DecodeError(many), HasSubstr("GIF image is too large: 1048577 frames of 1 x 1 pixels"));
+    // One frame of them is an ordinary picture.
+    many.resize(19 + sizeof frame);
+    many.push_back(0x3B);
+    const TGifAnimation one = DecodeGif(many);
+    ASSERT_EQ(one.Frames.size(), 1u);
+    EXPECT_EQ(one.Frames[0].Image.pixel(0, 0), Red);
 }
 
 // Every prefix of a file, and the file with any one byte spoiled, decodes or
