@@ -7,13 +7,15 @@
 // Without a picture (or with an empty argument) a 4000 x 3000 photo-like one
 // is made: smooth gradients, soft shapes and noise. ImageMagick reads it from
 // a PNG file (its time includes reading that file and starting the program;
-// how long that alone takes is printed too). Each figure is the median of the
+// how long that alone takes is printed too, as is the CPU time of our colour
+// reduction alone, measured apart from the timed runs). Each figure is the median of the
 // repetitions (default 5), as wall-clock time and as CPU time (ImageMagick may
 // use both cores, and the machine may be busy). The error columns are the
 // root-mean-square distance per pixel of each GIF from the picture, both read
 // back by our decoder.
 
 #include "GifCodec.h"
+#include "GifQuantizer.h"
 #include "GraphicError.h"
 
 #include <QImage>
@@ -96,6 +98,23 @@ QImage PhotoLike(int width, int height) {
     return image;
 }
 
+std::size_t DistinctColours(const QImage& image) {
+    const QImage src = image.convertToFormat(QImage::Format_RGB32);
+    std::vector<bool> seen(std::size_t{1} << 24);
+    std::size_t count = 0;
+    for (int y = 0; y < src.height(); ++y) {
+        const auto* p = reinterpret_cast<const QRgb*>(src.constScanLine(y));
+        for (int x = 0; x < src.width(); ++x) {
+            const std::size_t c = p[x] & 0xFFFFFFu;
+            if (!seen[c]) {
+                seen[c] = true;
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
 double RmsError(const QImage& original, const TByteVector& gif) {
     const TGifAnimation a = DecodeGif(gif);
     const QImage& decoded = a.Frames.at(0).Image;
@@ -150,10 +169,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot write %s\n", png.string().c_str());
         return 1;
     }
-    std::printf("picture: %s, %d x %d; %d repetitions\n", picture.empty() ? "made at run time" : picture.c_str(),
-                image.width(), image.height(), repetitions);
+    std::printf("picture: %s, %d x %d, %zu distinct colours; %d repetitions\n",
+                picture.empty() ? "made at run time" : picture.c_str(), image.width(), image.height(),
+                DistinctColours(image), repetitions);
 
-    std::vector<double> ours, theirs, theirReadOnly, oursCpu, theirsCpu, theirReadOnlyCpu;
+    std::vector<double> ours, theirs, theirReadOnly, oursCpu, theirsCpu, theirReadOnlyCpu, quantiseCpu;
     TByteVector ourGif;
     const std::string imCommand = convert + " '" + png.string() + "' -colors 256 +dither '" + imGif.string() + "'";
     const std::string readCommand = convert + " '" + png.string() + "' null:";
@@ -166,6 +186,9 @@ int main(int argc, char** argv) {
                 ourGif = EncodeGif(image);
                 ours.push_back(Seconds(start));
                 oursCpu.push_back(ThreadCpu() - cpu);
+                const double quantiseStart = ThreadCpu();
+                const TBitmap reduced = QuantizeForGif(image);
+                quantiseCpu.push_back(ThreadCpu() - quantiseStart);
             } else {
                 auto start = Clock::now();
                 double cpu = ChildrenCpu();
@@ -189,6 +212,7 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10s %10s %12s %10s\n", "", "median s", "CPU s", "bytes", "RMS error");
     std::printf("%-34s %10.3f %10.3f %12zu %10.2f\n", "EncodeGif", oursMedian, Median(oursCpu), ourGif.size(),
                 RmsError(image, ourGif));
+    std::printf("%-34s %10s %10.3f\n", "  of which QuantizeForGif", "", Median(quantiseCpu));
     std::printf("%-34s %10.3f %10.3f %12zu %10.2f\n", "convert -colors 256 +dither", theirsMedian,
                 Median(theirsCpu), imBytes.size(), RmsError(image, imBytes));
     std::printf("%-34s %10.3f %10.3f\n", "  of which convert reading the PNG", Median(theirReadOnly),

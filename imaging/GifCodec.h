@@ -14,7 +14,7 @@ namespace pixhold::imaging {
 struct TGifFrame {
     QImage Image;           // ARGB32, the logical screen's size
     int DelayMs = 0;        // the frame's delay (the file's hundredths x 10)
-    int Disposal = 0;       // the frame's disposal method as stored (0 to 3)
+    int Disposal = 0;       // the frame's disposal method as stored (0 to 3; the undefined 4 to 7 read as 0)
     int TransparentIndex = -1;
 
     // How long a player shows the frame: its delay, except that delays of
