@@ -9,6 +9,7 @@
 #include "CofferSession.h"
 #include "CofferTable.h"
 #include "DataModuleHost.h"
+#include "ImportRecord.h"
 
 namespace pixhold::imaging {
 class TWorkerPool;
@@ -16,7 +17,6 @@ class TWorkerPool;
 
 namespace pixhold::store {
 
-struct TPreparedFile;
 class TConfig;
 
 // The data module: the one owner of the engine session, the database on the
