@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace pixhold::imaging {
@@ -19,9 +20,18 @@ constexpr png_uint_32 PngMaxSide = 1000000;
 
 // libpng reports a fatal error through our error function, which records the
 // message and longjmps back to the frame that called setjmp (PngTry); no C++
-// exception passes through libpng's frames. Warnings are not fatal and ignored.
+// exception passes through libpng's frames. Warnings are not fatal; the last
+// one is kept, since libpng sometimes gives the cause only as a warning
+// ("Image width exceeds user limit in IHDR", then "Invalid IHDR data").
 struct TPngErrors {
     char Message[256] = {};
+    char Warning[256] = {};
+
+    std::string Text(bool withWarning) const {
+        std::string text = Message;
+        if (withWarning && Warning[0] != '\0') text += std::string(" (") + Warning + ")";
+        return text;
+    }
 };
 
 extern "C" void PngError(png_structp png, png_const_charp message) {
@@ -30,7 +40,10 @@ extern "C" void PngError(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 
-extern "C" void PngWarning(png_structp, png_const_charp) {}
+extern "C" void PngWarning(png_structp png, png_const_charp message) {
+    auto* errors = static_cast<TPngErrors*>(png_get_error_ptr(png));
+    std::strncpy(errors->Warning, message ? message : "", sizeof errors->Warning - 1);
+}
 
 // Runs `step` (plain calls into libpng, nothing with a destructor) under the
 // error function. False when libpng raised an error.
@@ -151,7 +164,7 @@ QImage DecodePng(TBytes data) {
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
     });
-    if (!headerRead) throw EInvalidGraphic(errors.Message);
+    if (!headerRead) throw EInvalidGraphic(errors.Text(true));
     CheckPictureSize(width, height, "PNG");
 
     QImage image(static_cast<int>(width), static_cast<int>(height),
@@ -165,7 +178,7 @@ QImage DecodePng(TBytes data) {
         png_read_image(png, rows.data());
         png_read_end(png, nullptr);
     });
-    if (!decoded) throw EInvalidGraphic(errors.Message);
+    if (!decoded) throw EInvalidGraphic(errors.Text(false));
     return image;
 }
 
@@ -202,7 +215,7 @@ TByteVector EncodePng(const QImage& source) {
         png_write_image(png, rows.data());
         png_write_end(png, nullptr);
     });
-    if (!ok) throw EInvalidGraphic(errors.Message);
+    if (!ok) throw EInvalidGraphic(errors.Text(false));
     return std::move(sink.Bytes);
 }
 
