@@ -2,6 +2,7 @@
 
 #include "ExifOrientation.h"
 #include "GraphicError.h"
+#include "LargeImage.h"
 #include "JpegErrorManager.h"
 
 #include <QPainter>
@@ -92,9 +93,8 @@ public:
         if (!ok) Raise(Err);
         CheckPictureSize(Info.output_width, Info.output_height, "JPEG");
 
-        QImage image(static_cast<int>(Info.output_width), static_cast<int>(Info.output_height),
-                     QImage::Format_RGB32);
-        if (image.isNull()) throw EInvalidGraphic("Not enough memory to decode the JPEG image");
+        QImage image = NewDecodedImage(static_cast<int>(Info.output_width),
+                                       static_cast<int>(Info.output_height), QImage::Format_RGB32, "JPEG");
         std::vector<JSAMPROW> rows(static_cast<std::size_t>(image.height()));
         for (int y = 0; y < image.height(); ++y) rows[static_cast<std::size_t>(y)] = image.scanLine(y);
 
@@ -209,9 +209,14 @@ QImage DecodeJpeg(TBytes data, const TJpegDecodeOptions& options) {
     if (options.ScaleNum < 1 || options.ScaleNum > 8) {
         throw EInvalidGraphic("JPEG scale " + std::to_string(options.ScaleNum) + "/8 is not supported");
     }
-    TJpegReader reader(data);
-    const int orientation = options.ApplyOrientation ? reader.Orientation() : 1;
-    QImage image = reader.Decode(options.ScaleNum);
+    QImage image;
+    int orientation = 1;
+    {
+        // The decompressor's memory is given back before the picture is turned.
+        TJpegReader reader(data);
+        if (options.ApplyOrientation) orientation = reader.Orientation();
+        image = reader.Decode(options.ScaleNum);
+    }
     return ApplyOrientation(std::move(image), orientation);
 }
 

@@ -1,6 +1,7 @@
 #include "PngCodec.h"
 
 #include "GraphicError.h"
+#include "LargeImage.h"
 
 #include <png.h>
 
@@ -167,9 +168,8 @@ QImage DecodePng(TBytes data) {
     if (!headerRead) throw EInvalidGraphic(errors.Text(true));
     CheckPictureSize(width, height, "PNG");
 
-    QImage image(static_cast<int>(width), static_cast<int>(height),
-                 alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull()) throw EInvalidGraphic("Not enough memory to decode the PNG image");
+    QImage image = NewDecodedImage(static_cast<int>(width), static_cast<int>(height),
+                                   alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32, "PNG");
     if (png_get_rowbytes(png, info) != static_cast<png_size_t>(width) * 4) {
         throw EInvalidGraphic("PNG image has an unsupported pixel layout");
     }

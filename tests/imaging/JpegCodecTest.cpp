@@ -249,6 +249,20 @@ TEST(JpegScale, ScaleToCoverPicksTheSmallestEighthThatStillCovers) {
     }
 }
 
+TEST(JpegDecode, LargePicturesOwnTheirPixelsLikeAnyOther) {
+    // Over the size from which the pixel memory is taken in huge pages.
+    const QImage original = Gradient(2100, 1500);
+    const QImage decoded = DecodeJpeg(EncodeJpeg(original));
+    ASSERT_EQ(decoded.size(), original.size());
+    for (const QPoint p : {QPoint(0, 0), QPoint(2099, 0), QPoint(1000, 700), QPoint(2099, 1499)}) {
+        EXPECT_TRUE(ColourNear(decoded.pixel(p), original.pixel(p), 12)) << p.x() << ", " << p.y();
+    }
+    QImage copy = decoded;
+    copy.setPixel(0, 0, qRgb(1, 2, 3));  // detaches: the decoded picture stays
+    EXPECT_TRUE(ColourNear(decoded.pixel(0, 0), original.pixel(0, 0), 12));
+    EXPECT_EQ(copy.pixel(0, 0), qRgb(1, 2, 3));
+}
+
 // ---- damaged files -------------------------------------------------------
 
 TEST(JpegDamaged, TruncatedScanShowsWhatWasDecodedAndGreyBelow) {
