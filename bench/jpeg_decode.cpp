@@ -6,7 +6,7 @@
 // Without a file (or with an empty argument) a photo-like 4000 x 3000 picture
 // (smooth colour fields with fine noise, so that the scans are as busy as a
 // camera's) is made and encoded at quality 90 with EncodeJpeg into a file
-// under $TMPDIR (or /tmp). Repetitions default to 11; the sides take turns.
+// under $TMPDIR (or /tmp). Repetitions default to 21; the sides take turns.
 //
 // What is timed, so that both sides do the same work: ours reads the file
 // into memory and decodes it to a 32-bit QImage (DecodeJpeg, default
@@ -127,7 +127,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 11;
+    const int repetitions = argc > 2 ? std::max(1, std::atoi(argv[2])) : 21;
     const char* tmpEnv = std::getenv("TMPDIR");
     const fs::path tmp = tmpEnv != nullptr && *tmpEnv != '\0' ? tmpEnv : "/tmp";
     const std::string tag = std::to_string(getpid());

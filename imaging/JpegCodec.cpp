@@ -111,8 +111,6 @@ public:
         return image;
     }
 
-    bool PrematureEnd() const { return Err.PrematureEnd; }
-
 private:
     // Plain CMYK has 0 for no ink; Adobe's writers store every value inverted
     // (255 for no ink), which libjpeg passes on as it is.

@@ -1,6 +1,5 @@
 #include "JpegErrorManager.h"
 
-#include <jerror.h>
 
 #include <cstring>
 
@@ -19,14 +18,11 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(err.Jump, 1);
 }
 
-// Warnings (level -1) and trace messages are not fatal and never printed. The
-// premature-end warning is remembered: the rest of the picture is grey.
+// Warnings (level -1) and trace messages are not fatal and never printed.
+// Damaged data only warns: a file that ends early ("Premature end of JPEG
+// file") decodes to what is there, with the rest grey.
 extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
-    if (level >= 0) return;
-    TJpegErrorManager& err = ManagerOf(cinfo);
-    ++err.Warnings;
-    ++cinfo->err->num_warnings;
-    if (cinfo->err->msg_code == JWRN_JPEG_EOF) err.PrematureEnd = true;
+    if (level < 0) ++cinfo->err->num_warnings;
 }
 
 extern "C" void JpegOutputMessage(j_common_ptr) {}

@@ -17,8 +17,6 @@ struct TJpegErrorManager {
     jpeg_error_mgr Base;               // first member: libjpeg sees only this
     std::jmp_buf Jump;
     char Message[JMSG_LENGTH_MAX] = {};
-    int Warnings = 0;
-    bool PrematureEnd = false;         // the data ended before the picture did
 
     // Sets up the manager; the caller then points cinfo.err at Attach().
     TJpegErrorManager();

@@ -296,6 +296,29 @@ TEST(JpegDamaged, BadFilesRaiseTheLibrarysMessage) {
     }
 }
 
+// The progressive fixture with its last scan repeated: libjpeg only warns
+// about each repeat, so without a limit a file of tiny scans keeps it busy.
+TByteVector WithRepeatedLastScan(int repeats) {
+    const TByteVector whole = Jpeg("progressive.jpg");
+    std::size_t lastScan = 0;
+    for (std::size_t i = 0; i + 1 < whole.size(); ++i) {
+        if (whole[i] == 0xFF && whole[i + 1] == 0xDA) lastScan = i;
+    }
+    const std::size_t end = whole.size() - 2;  // the EOI marker
+    TByteVector out(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(end));
+    for (int i = 0; i < repeats; ++i) {
+        out.insert(out.end(), whole.begin() + static_cast<std::ptrdiff_t>(lastScan),
+                   whole.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+TEST(JpegDamaged, ProgressiveFilesWithTooManyScansAreRefused) {
+    EXPECT_EQ(DecodeJpeg(WithRepeatedLastScan(100)).size(), QSize(64, 48));
+    EXPECT_NE(DecodeError(WithRepeatedLastScan(600)).find("too many progressive scans"), std::string::npos);
+}
+
 TEST(JpegDamaged, EveryCutOfAFileDecodesOrRaises) {
     const TByteVector whole = Jpeg("progressive.jpg");
     for (std::size_t size = 0; size < whole.size(); size += 7) {
