@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::uint16_t OrientationTag = 0x0112;
 constexpr std::uint16_t TypeShort = 3;
+constexpr char ExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 // Reads 16- and 32-bit values of a TIFF structure in its byte order, never
 // past its end.
@@ -37,9 +38,12 @@ private:
 
 }  // namespace
 
+bool IsExifSegment(TBytes app1) {
+    return app1.size() >= sizeof ExifId && std::memcmp(app1.data(), ExifId, sizeof ExifId) == 0;
+}
+
 int ExifOrientationOf(TBytes app1) {
-    static constexpr char ExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (app1.size() < sizeof ExifId || std::memcmp(app1.data(), ExifId, sizeof ExifId) != 0) return 1;
+    if (!IsExifSegment(app1)) return 1;
     const TBytes tiff = app1.subspan(sizeof ExifId);
     if (tiff.size() < 8) return 1;
     bool bigEndian;
@@ -59,8 +63,9 @@ int ExifOrientationOf(TBytes app1) {
         const std::size_t entry = ifd + 2 + std::size_t{i} * 12;
         if (!r.Has(entry, 12)) return 1;
         if (r.U16(entry) != OrientationTag) continue;
-        if (r.U16(entry + 2) != TypeShort || r.U32(entry + 4) < 1) return 1;
-        const int value = r.U16(entry + 8);  // a single short sits at the start of the value field
+        // One short, kept at the start of the value field (more would be an offset).
+        if (r.U16(entry + 2) != TypeShort || r.U32(entry + 4) != 1) return 1;
+        const int value = r.U16(entry + 8);
         return value >= 1 && value <= 8 ? value : 1;
     }
     return 1;

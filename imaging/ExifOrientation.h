@@ -6,6 +6,10 @@
 
 namespace pixhold::imaging {
 
+// True when an APP1 segment's data starts with "Exif\0\0" (XMP and other
+// segments share the marker).
+bool IsExifSegment(TBytes app1);
+
 // The orientation tag (0x0112) of an Exif APP1 segment, given the segment's
 // data after the marker and length ("Exif\0\0" and a TIFF header in either
 // byte order). 1 when the segment is no Exif segment, is damaged, has no tag

@@ -72,11 +72,11 @@ public:
         return info;
     }
 
+    // From the first Exif segment (valid until the decoding ends).
     int Orientation() const {
         for (jpeg_saved_marker_ptr m = Info.marker_list; m; m = m->next) {
-            if (m->marker != ExifMarker) continue;
-            const int orientation = ExifOrientationOf(TBytes(m->data, m->data_length));
-            if (orientation != 1) return orientation;
+            const TBytes segment(m->data, m->data_length);
+            if (m->marker == ExifMarker && IsExifSegment(segment)) return ExifOrientationOf(segment);
         }
         return 1;
     }

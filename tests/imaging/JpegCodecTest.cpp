@@ -182,6 +182,7 @@ TEST(ExifOrientation, DamagedOrMissingTagsCountAsUpright) {
         {"value 9", ExifSegment(true, {{0x0112, 3, 1, 9}})},
         {"not a short", ExifSegment(true, {{0x0112, 4, 1, 6}})},
         {"count 0", ExifSegment(true, {{0x0112, 3, 0, 6}})},
+        {"count 3", ExifSegment(true, {{0x0112, 3, 3, 6}})},
         {"IFD beyond the end", ExifSegment(true, {{0x0112, 3, 1, 6}}, 0xFFFFFFF0u)},
         {"not Exif", TByteVector{'h', 't', 't', 'p', ':', '/', '/', 'n', 's'}},
         {"empty", TByteVector{}},
