@@ -18,6 +18,7 @@ struct TIconEntry {
     int Height = 0;
     int BitCount = 0;
     bool Png = false;
+    friend bool operator==(const TIconEntry&, const TIconEntry&) = default;
 };
 
 // The entries of an ".ico" file as its directory lists them.

@@ -434,8 +434,8 @@ TEST_P(BmpWriteTest, OtherProgramsReadTheColours) {
             for (int x = 0; x < b.Width; ++x) {
                 const QRgb theirs = test::RgbaAt(*rgba, b.Width, x, y);
                 // Pillow reads 16-bit pixels by truncating, not by scaling, and
-                // without alpha; ImageMagick 6 scales a 1-bit alpha to 128; both
-                // take the fourth byte of plain 32-bit pixels for alpha, where we do not.
+                // without alpha; ImageMagick 6 scales a 1-bit alpha to 128 and takes
+                // the fourth byte of plain 32-bit pixels for alpha, where we and Pillow do not.
                 const bool pillow = std::string(tool) == "Pillow";
                 const int tolerance = b.BitCount == 16 ? 8 : 0;
                 const int alphaTolerance = b.BitCount == 16 && b.HasAlpha ? (pillow ? 255 : 127)
