@@ -542,7 +542,7 @@ void TForm1::ListView1Click() {
     // Quick browsing has no thumbnails: no preview then.
     const auto at = static_cast<std::size_t>(i);
     if (at < ph_->ThumbBitmaps.size()) {
-        Image1->setPixmap(QPixmap::fromImage(ph_->ThumbBitmaps[at]));
+        Image1->setPixmap(QPixmap::fromImage(imageList_.Picture(at)));
     } else {
         Image1->clear();
     }
