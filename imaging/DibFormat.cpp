@@ -167,7 +167,9 @@ TDibHeader ReadDibHeader(TBytes dib, std::size_t tableEnd) {
     tableEnd = std::min(tableEnd, dib.size());
     if (dib.size() < 4) Fail("Bitmap is truncated in its information header");
     const std::uint32_t size = U32(dib, 0);
-    if (size != CoreHeaderSize && (size < 16 || size > 4096)) {
+    const bool known =
+        size == CoreHeaderSize || (size >= 16 && size <= 64) || (size >= V4HeaderSize && size <= 4096);
+    if (!known) {
         Fail("Bitmap information header has an unknown size of " + std::to_string(size) + " bytes");
     }
     if (size > dib.size()) Fail("Bitmap is truncated in its information header");
@@ -289,12 +291,12 @@ void WriteDibHeader(const TInfoHeaderFields& f, const std::vector<TRgbQuad>& pal
         PutU32(out, f.GreenMask);
         PutU32(out, f.BlueMask);
         PutU32(out, f.AlphaMask);
-        PutU32(out, 0x73524742);              // LCS_sRGB
-        out.insert(out.end(), 36 + 12, 0);    // end points, gamma: unused for sRGB
-        PutU32(out, 4);                       // LCS_GM_IMAGES
-        PutU32(out, 0);                       // profile data
-        PutU32(out, 0);                       // profile size
-        PutU32(out, 0);                       // reserved
+        PutU32(out, 0x73524742);            // LCS_sRGB
+        out.insert(out.end(), 36 + 12, 0);  // end points, gamma: unused for sRGB
+        PutU32(out, 4);                     // LCS_GM_IMAGES
+        PutU32(out, 0);                     // profile data
+        PutU32(out, 0);                     // profile size
+        PutU32(out, 0);                     // reserved
     } else if (f.Compression == BiBitFields) {
         PutU32(out, f.RedMask);
         PutU32(out, f.GreenMask);
@@ -331,7 +333,7 @@ TDibLayout LayoutOf(const TBitmap& b) {
     if (b.BitCount <= 8) {
         const std::size_t full = std::size_t{1} << b.BitCount;
         layout.Palette.assign(b.Palette.begin(), b.Palette.begin() + static_cast<std::ptrdiff_t>(
-                                                                        std::min(full, b.Palette.size())));
+                                                                         std::min(full, b.Palette.size())));
         if (layout.Palette.empty()) layout.Palette.assign(full, TRgbQuad{});
         f.ClrUsed = layout.Palette.size() == full ? 0 : static_cast<std::uint32_t>(layout.Palette.size());
         return layout;

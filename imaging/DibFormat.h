@@ -41,7 +41,7 @@ void PutU32(TByteVector& out, std::uint32_t value);
 
 // BITMAPFILEHEADER: the 14 bytes before the DIB in a ".bmp" file.
 struct TFileHeader {
-    std::uint32_t FileSize = 0;   // bfSize: not relied on when reading
+    std::uint32_t FileSize = 0;     // bfSize: not relied on when reading
     std::uint32_t PixelOffset = 0;  // bfOffBits, from the start of the file
 };
 TFileHeader ReadFileHeader(TBytes file);
@@ -51,10 +51,10 @@ void WriteFileHeader(const TFileHeader& header, TByteVector& out);
 // table of a DIB say, the pixel array still apart.
 struct TDibHeader {
     std::uint32_t HeaderSize = 0;
-    bool Os2 = false;          // OS/2 1.x core header or OS/2 2.x header
+    bool Os2 = false;  // OS/2 1.x core header or OS/2 2.x header
     int Width = 0;
-    int Height = 0;            // rows, always positive
-    bool TopDown = false;      // the height was negative
+    int Height = 0;        // rows, always positive
+    bool TopDown = false;  // the height was negative
     int BitCount = 0;
     std::uint32_t Compression = BiRgb;
     std::uint32_t SizeImage = 0;
@@ -94,8 +94,8 @@ struct TInfoHeaderFields {
     std::uint32_t Compression = BiRgb;
     std::uint32_t SizeImage = 0;
     std::uint32_t ClrUsed = 0;
-    std::uint32_t RedMask = 0;   // written inside a V5 header, or after a 40-byte
-    std::uint32_t GreenMask = 0; // header when Compression is BI_BITFIELDS
+    std::uint32_t RedMask = 0;    // written inside a V5 header, or after a 40-byte
+    std::uint32_t GreenMask = 0;  // header when Compression is BI_BITFIELDS
     std::uint32_t BlueMask = 0;
     std::uint32_t AlphaMask = 0;  // V5 only
 };

@@ -26,7 +26,7 @@ constexpr std::uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A,
 
 // ICONDIRENTRY as stored (a cursor keeps its hot spot in Planes and BitCount).
 struct TDirEntry {
-    int Width = 0;   // 0 in the file means 256
+    int Width = 0;  // 0 in the file means 256
     int Height = 0;
     int ColorCount = 0;
     int Planes = 0;
@@ -86,7 +86,8 @@ TBytes ImageOf(TBytes file, const TDirEntry& e) {
 }
 
 bool IsPng(TBytes image) {
-    return image.size() >= sizeof PngSignature && std::memcmp(image.data(), PngSignature, sizeof PngSignature) == 0;
+    return image.size() >= sizeof PngSignature &&
+           std::memcmp(image.data(), PngSignature, sizeof PngSignature) == 0;
 }
 
 std::uint32_t BigEndian32(TBytes b, std::size_t at) {

@@ -40,10 +40,14 @@ enum class Pattern { Mono, Colour8, True, Alpha };
 
 QRgb Expected(Pattern p, int x, int y) {
     switch (p) {
-    case Pattern::Mono: return test::MonoAt(x, y);
-    case Pattern::Colour8: return test::Colour8At(x, y);
-    case Pattern::True: return test::TrueAt(x, y);
-    case Pattern::Alpha: return test::AlphaAt(x, y);
+    case Pattern::Mono:
+        return test::MonoAt(x, y);
+    case Pattern::Colour8:
+        return test::Colour8At(x, y);
+    case Pattern::True:
+        return test::TrueAt(x, y);
+    case Pattern::Alpha:
+        return test::AlphaAt(x, y);
     }
     return 0;
 }
@@ -53,11 +57,13 @@ struct FixtureCase {
     int BitCount;
     Pattern Drawn;
     bool HasAlpha = false;
-    int Tolerance = 0;        // per colour channel, for 16-bit pixels
+    int Tolerance = 0;  // per colour channel, for 16-bit pixels
     int AlphaTolerance = 0;
 };
 
-std::ostream& operator<<(std::ostream& os, const FixtureCase& c) { return os << c.Name; }
+std::ostream& operator<<(std::ostream& os, const FixtureCase& c) {
+    return os << c.Name;
+}
 
 class BmpFixtureTest : public ::testing::TestWithParam<FixtureCase> {};
 
@@ -86,9 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"ppm-1bpp.bmp", 1, Pattern::Mono}, FixtureCase{"pil-1bpp.bmp", 1, Pattern::Mono},
         FixtureCase{"ppm-4bpp.bmp", 4, Pattern::Colour8}, FixtureCase{"im-4bpp.bmp", 4, Pattern::Colour8},
         FixtureCase{"ppm-8bpp.bmp", 8, Pattern::Colour8}, FixtureCase{"pil-8bpp.bmp", 8, Pattern::Colour8},
-        FixtureCase{"im-rle8.bmp", 8, Pattern::Colour8},
-        FixtureCase{"ppm-24bpp.bmp", 24, Pattern::True}, FixtureCase{"im-24bpp.bmp", 24, Pattern::True},
-        FixtureCase{"pil-24bpp.bmp", 24, Pattern::True},
+        FixtureCase{"im-rle8.bmp", 8, Pattern::Colour8}, FixtureCase{"ppm-24bpp.bmp", 24, Pattern::True},
+        FixtureCase{"im-24bpp.bmp", 24, Pattern::True}, FixtureCase{"pil-24bpp.bmp", 24, Pattern::True},
         FixtureCase{"top-down-24bpp.bmp", 24, Pattern::True},
         // OS/2 1.x core header (RGBTRIPLE colour table) and OS/2 2.x headers
         FixtureCase{"ppm-os2-4bpp.bmp", 4, Pattern::Colour8},
@@ -206,7 +211,9 @@ struct RleCase {
     std::vector<std::string> Rows;  // bottom row first; empty: the stream is refused
 };
 
-std::ostream& operator<<(std::ostream& os, const RleCase& c) { return os << c.Name; }
+std::ostream& operator<<(std::ostream& os, const RleCase& c) {
+    return os << c.Name;
+}
 
 class RleTest : public ::testing::TestWithParam<RleCase> {};
 
@@ -249,8 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
         // streams cut short are refused
         RleCase{"TruncatedBeforeEnd", 4, 2, 8, {1, 5}, {}},
         RleCase{"TruncatedInAbsoluteRun", 4, 1, 8, {0, 4, 1, 2}, {}},
-        RleCase{"TruncatedInDelta", 4, 2, 8, {0, 2, 1}, {}},
-        RleCase{"Empty", 4, 2, 8, {}, {}}),
+        RleCase{"TruncatedInDelta", 4, 2, 8, {0, 2, 1}, {}}, RleCase{"Empty", 4, 2, 8, {}, {}}),
     [](const auto& tp) { return std::string(tp.param.Name); });
 
 TEST(BmpReaderTest, RleRunsPastTheRowFromFixture) {
@@ -278,7 +284,9 @@ struct DamagedCase {
     const char* Message;  // part of the error's text
 };
 
-std::ostream& operator<<(std::ostream& os, const DamagedCase& c) { return os << c.Name; }
+std::ostream& operator<<(std::ostream& os, const DamagedCase& c) {
+    return os << c.Name;
+}
 
 class DamagedBmpTest : public ::testing::TestWithParam<DamagedCase> {};
 
@@ -313,7 +321,8 @@ TEST(BmpReaderTest, RefusesWhatIsNoBitmap) {
     TByteVector file = ReadFile(FixturePath("bmp", "ppm-24bpp.bmp"));
     for (auto [at, value] : {std::pair<int, std::uint32_t>{18, 0}, {18, 0xFFFFFFF0u}, {22, 0}, {28, 2}}) {
         TByteVector bad = file;
-        for (int i = 0; i < 4; ++i) bad[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            bad[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(value >> (8 * i));
         if (at == 28) bad[30] = 0, bad[31] = 0;
         EXPECT_THROW(ReadBmp(bad), EInvalidGraphic) << "field at " << at;
     }
@@ -358,7 +367,9 @@ struct WriteCase {
     std::uint32_t Compression;
 };
 
-std::ostream& operator<<(std::ostream& os, const WriteCase& c) { return os << c.Name; }
+std::ostream& operator<<(std::ostream& os, const WriteCase& c) {
+    return os << c.Name;
+}
 
 std::vector<WriteCase> WriteCases() {
     std::vector<WriteCase> cases;
@@ -366,7 +377,8 @@ std::vector<WriteCase> WriteCases() {
     cases.push_back({"Colour16", Sample(4), 40, 0});
     TBitmap shortTable = Sample(4);
     shortTable.Palette.resize(5);
-    for (std::uint8_t& byte : shortTable.Bits) byte = static_cast<std::uint8_t>(((byte >> 4) % 5) << 4 | (byte & 15) % 5);
+    for (std::uint8_t& byte : shortTable.Bits)
+        byte = static_cast<std::uint8_t>(((byte >> 4) % 5) << 4 | (byte & 15) % 5);
     cases.push_back({"Colour16ShortTable", shortTable, 40, 0});
     cases.push_back({"Colour256", Sample(8), 40, 0});
     cases.push_back({"Rgb555", Sample(16), 40, 0});

@@ -82,9 +82,15 @@ inline std::string TestName(std::string name) {
 // The fixture patterns (make-fixtures.sh draws the same).
 inline constexpr QRgb Colours8[8] = {0xFF000000, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF,
                                      0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF, 0xFFFFFFFF};
-inline QRgb Colour8At(int x, int y) { return Colours8[(x + 2 * y) % 8]; }
-inline QRgb MonoAt(int x, int y) { return (3 * x + y) % 5 < 2 ? 0xFFFFFFFF : 0xFF000000; }
-inline QRgb TrueAt(int x, int y) { return qRgb(x * 19 % 256, y * 37 % 256, (x * y * 11 + 5) % 256); }
+inline QRgb Colour8At(int x, int y) {
+    return Colours8[(x + 2 * y) % 8];
+}
+inline QRgb MonoAt(int x, int y) {
+    return (3 * x + y) % 5 < 2 ? 0xFFFFFFFF : 0xFF000000;
+}
+inline QRgb TrueAt(int x, int y) {
+    return qRgb(x * 19 % 256, y * 37 % 256, (x * y * 11 + 5) % 256);
+}
 inline QRgb AlphaAt(int x, int y) {
     const QRgb c = TrueAt(x, y);
     return qRgba(qRed(c), qGreen(c), qBlue(c), (x * 20 + y * 3) % 256);

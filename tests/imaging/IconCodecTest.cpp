@@ -60,13 +60,12 @@ void ExpectIconPixels(const QImage& image, int size, bool mono = false) {
 TEST(IconDirectoryTest, ListsEntriesWithTheirOwnSizeAndDepth) {
     EXPECT_EQ(ReadIconDirectory(Icon("im-sizes.ico")),
               (std::vector<TIconEntry>{{16, 16, 32, false}, {32, 32, 32, false}, {256, 256, 32, true}}));
-    EXPECT_EQ(ReadIconDirectory(Icon("icotool-depths.ico")),
-              (std::vector<TIconEntry>{{16, 16, 1, false},
-                                       {16, 16, 4, false},
-                                       {16, 16, 8, false},
-                                       {16, 16, 24, false},
-                                       {16, 16, 32, false},
-                                       {32, 32, 32, true}}));
+    EXPECT_EQ(ReadIconDirectory(Icon("icotool-depths.ico")), (std::vector<TIconEntry>{{16, 16, 1, false},
+                                                                                      {16, 16, 4, false},
+                                                                                      {16, 16, 8, false},
+                                                                                      {16, 16, 24, false},
+                                                                                      {16, 16, 32, false},
+                                                                                      {32, 32, 32, true}}));
 }
 
 TEST(IconReaderTest, DibEntriesOfEveryDepth) {
@@ -111,7 +110,9 @@ struct ChoiceCase {
     std::size_t Chosen;
 };
 
-std::ostream& operator<<(std::ostream& os, const ChoiceCase& c) { return os << c.Name; }
+std::ostream& operator<<(std::ostream& os, const ChoiceCase& c) {
+    return os << c.Name;
+}
 
 class IconChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
@@ -119,7 +120,7 @@ TEST_P(IconChoiceTest, ChoosesAsADesktop) {
     EXPECT_EQ(ChooseIconEntry(GetParam().Entries, GetParam().Size), GetParam().Chosen);
 }
 
-const std::vector<TIconEntry> Sizes = {{48, 48, 32, false}, {16, 16, 32, false}, {32, 32, 8, false},
+const std::vector<TIconEntry> Sizes = {{48, 48, 32, false}, {16, 16, 32, false},  {32, 32, 8, false},
                                        {32, 32, 32, false}, {256, 256, 32, true}, {32, 32, 24, false}};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,7 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChoiceCase{"ExactSizeDeepest", Sizes, 32, 3}, ChoiceCase{"SmallestAbove", Sizes, 20, 3},
                       ChoiceCase{"ExactSmall", Sizes, 16, 1}, ChoiceCase{"BetweenLarge", Sizes, 100, 4},
                       ChoiceCase{"NoneLargeEnough", Sizes, 512, 4},
-                      ChoiceCase{"NoneLargeEnoughDeepest", {{16, 16, 4, false}, {24, 24, 8, false}, {24, 24, 32, false}}, 32, 2},
+                      ChoiceCase{"NoneLargeEnoughDeepest",
+                                 {{16, 16, 4, false}, {24, 24, 8, false}, {24, 24, 32, false}},
+                                 32,
+                                 2},
                       ChoiceCase{"FirstAmongEquals", {{32, 32, 32, false}, {32, 32, 32, true}}, 32, 0},
                       // both sides must be large enough
                       ChoiceCase{"NarrowIsNotLargeEnough", {{64, 16, 32, false}, {40, 40, 8, false}}, 32, 1},
@@ -139,7 +143,9 @@ struct DamagedCase {
     const char* Message;
 };
 
-std::ostream& operator<<(std::ostream& os, const DamagedCase& c) { return os << c.Name; }
+std::ostream& operator<<(std::ostream& os, const DamagedCase& c) {
+    return os << c.Name;
+}
 
 class DamagedIconTest : public ::testing::TestWithParam<DamagedCase> {};
 
@@ -186,7 +192,8 @@ TEST(IconReaderTest, EveryCutOfAFileIsRefusedOrRead) {
             const std::size_t at = 6 + 16 * i + 8;
             const std::uint32_t size = bad[at] | (bad[at + 1] << 8);
             const std::uint32_t smaller = size > cut ? size - static_cast<std::uint32_t>(cut) : 1;
-            bad[at] = static_cast<std::uint8_t>(smaller), bad[at + 1] = static_cast<std::uint8_t>(smaller >> 8);
+            bad[at] = static_cast<std::uint8_t>(smaller),
+            bad[at + 1] = static_cast<std::uint8_t>(smaller >> 8);
             try {
                 ReadIconEntry(bad, i);
             } catch (const EInvalidGraphic&) {
@@ -238,8 +245,8 @@ TEST(IconWriterTest, OneEntryOf32BitsWithAnAndMask) {
     ASSERT_EQ(ReadIconDirectory(file), (std::vector<TIconEntry>{{32, 32, 32, false}}));
     ASSERT_EQ(file.size(), 6u + 16 + 40 + 32 * 32 * 4 + 32 * 4);
     EXPECT_EQ(U32At(file, 6 + 8), file.size() - 22);  // bytes in the entry
-    EXPECT_EQ(U32At(file, 22 + 8), 64u);             // the DIB's doubled height
-    EXPECT_EQ(U32At(file, 22 + 16), 0u);             // BI_RGB
+    EXPECT_EQ(U32At(file, 22 + 8), 64u);              // the DIB's doubled height
+    EXPECT_EQ(U32At(file, 22 + 16), 0u);              // BI_RGB
     // The AND mask is set exactly where the colour is the top-left one, and the XOR pixel there is 0.
     const std::size_t xorAt = 22 + 40;
     const std::size_t andAt = xorAt + 32 * 32 * 4;
