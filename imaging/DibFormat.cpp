@@ -48,16 +48,21 @@ bool DefaultMasks(int bitCount, std::uint32_t r, std::uint32_t g, std::uint32_t 
     return r == 0x00FF0000 && g == 0x0000FF00 && b == 0x000000FF && (a == 0 || a == 0xFF000000u);
 }
 
-void CopyRows(const TDibHeader& h, TBytes bits, TBitmap& out) {
-    const std::size_t stride = static_cast<std::size_t>(out.Stride());
+// The last row's padding may be missing; anything less is refused, before
+// the picture is allocated.
+void CheckRowsPresent(const TDibHeader& h, TBytes bits) {
+    const std::size_t stride = static_cast<std::size_t>(TBitmap::RowSize(h.Width, h.BitCount));
     const std::size_t rowBytes = (static_cast<std::size_t>(h.Width) * h.BitCount + 7) / 8;
     const std::size_t rows = static_cast<std::size_t>(h.Height);
-    // The last row's padding may be missing; anything less is refused.
-    const std::size_t need = (rows - 1) * stride + rowBytes;
-    if (bits.size() < need) {
+    if (bits.size() < (rows - 1) * stride + rowBytes) {
         Fail("Bitmap pixel data is truncated (" + std::to_string(bits.size()) + " of " +
              std::to_string(rows * stride) + " bytes)");
     }
+}
+
+void CopyRows(const TDibHeader& h, TBytes bits, TBitmap& out) {
+    const std::size_t stride = static_cast<std::size_t>(out.Stride());
+    const std::size_t rows = static_cast<std::size_t>(h.Height);
     for (std::size_t r = 0; r < rows; ++r) {
         const std::size_t from = r * stride;
         const std::size_t n = std::min(stride, bits.size() - from);
@@ -249,6 +254,8 @@ TDibHeader ReadDibHeader(TBytes dib, std::size_t tableEnd) {
 }
 
 TBitmap ReadDibPixels(const TDibHeader& h, TBytes bits) {
+    const bool rle = h.Compression == BiRle8 || h.Compression == BiRle4;
+    if (!rle) CheckRowsPresent(h, bits);
     TBitmap out(h.Width, h.Height, h.BitCount);
     if (h.BitCount <= 8) {
         out.Palette = h.Palette;
@@ -266,7 +273,7 @@ TBitmap ReadDibPixels(const TDibHeader& h, TBytes bits) {
     } else if (h.BitCount == 32) {
         out.HasAlpha = h.AlphaMask == 0xFF000000u;
     }
-    if (h.Compression == BiRle8 || h.Compression == BiRle4) {
+    if (rle) {
         DecodeRle(h, bits, out);
     } else {
         CopyRows(h, bits, out);

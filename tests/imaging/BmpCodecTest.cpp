@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -338,6 +339,39 @@ TEST(BmpReaderTest, EveryCutOfAFileIsRefusedOrRead) {
             } catch (const EInvalidGraphic&) {
             }
         }
+    }
+}
+
+TEST(BmpReaderTest, DamagedBytesAreRefusedOrRead) {
+    // Random changes, most of them in the headers; the sanitizers watch for the rest.
+    std::mt19937 random(1234);
+    for (const char* name : {"im-rle8.bmp", "v4-argb8888.bmp", "ppm-os2-4bpp.bmp", "bitfields-rgb565.bmp",
+                             "pil-1bpp.bmp"}) {
+        const TByteVector file = ReadFile(FixturePath("bmp", name));
+        for (int round = 0; round < 400; ++round) {
+            TByteVector bad = file;
+            const int changes = 1 + static_cast<int>(random() % 4);
+            for (int i = 0; i < changes; ++i) {
+                const std::size_t limit = random() % 4 == 0 ? bad.size() : std::min<std::size_t>(bad.size(), 70);
+                bad[random() % limit] = static_cast<std::uint8_t>(random());
+            }
+            try {
+                const TBitmap b = ReadBmp(bad);
+                if (b.Width * b.Height <= 4096) (void)b.ToImage();
+            } catch (const EInvalidGraphic&) {
+            }
+        }
+    }
+}
+
+TEST(BmpReaderTest, WidestRowsAreCountedWithoutOverflow) {
+    // 200 000 000 x 1 at 32 bits: 800 MB a row, claimed by a 60-byte file.
+    TByteVector file = MakeBmp(200000000, 1, 32, 0, {1, 2, 3, 4, 5, 6}, 0);
+    try {
+        ReadBmp(file);
+        FAIL() << "read without error";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_NE(std::string(e.what()).find("of 800000000 bytes"), std::string::npos) << e.what();
     }
 }
 

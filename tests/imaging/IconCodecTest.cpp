@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,26 @@ TEST(IconReaderTest, EveryCutOfAFileIsRefusedOrRead) {
             try {
                 ReadIconEntry(bad, i);
             } catch (const EInvalidGraphic&) {
+            }
+        }
+    }
+}
+
+TEST(IconReaderTest, DamagedBytesAreRefusedOrRead) {
+    std::mt19937 random(4321);
+    for (const char* name : {"icotool-depths.ico", "im-sizes.ico"}) {
+        const TByteVector file = Icon(name);
+        // The directory, then the first entries' headers, colour tables and masks.
+        const std::size_t limit = std::min<std::size_t>(file.size(), 700);
+        for (int round = 0; round < 500; ++round) {
+            TByteVector bad = file;
+            const int changes = 1 + static_cast<int>(random() % 3);
+            for (int i = 0; i < changes; ++i) bad[random() % limit] = static_cast<std::uint8_t>(random());
+            for (std::size_t entry = 0; entry < 3; ++entry) {
+                try {
+                    ReadIconEntry(bad, entry);
+                } catch (const EInvalidGraphic&) {
+                }
             }
         }
     }
