@@ -83,8 +83,12 @@ QImage TImageList::Render(const TThumbData& thumb, const QImage& placeholder) {
             return FitOnWhite(placeholder);
         }
     }
-    QImage square = FitOnWhite(picture);
-    if (thumb.Etched) DrawEtchedEdge(square);
+    return ListPicture(picture, thumb.Etched);
+}
+
+QImage TImageList::ListPicture(const QImage& decoded, bool etched) {
+    QImage square = FitOnWhite(decoded);
+    if (etched) DrawEtchedEdge(square);
     return square;
 }
 

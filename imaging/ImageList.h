@@ -60,6 +60,9 @@ public:
 
     // The list picture of a thumbnail: decoded, fitted on white, edged.
     static QImage Render(const TThumbData& thumb, const QImage& placeholder);
+    // A decoded thumbnail as the list shows it: fitted on white (top-left
+    // kept), with the etched edge when asked.
+    static QImage ListPicture(const QImage& decoded, bool etched);
 
 private:
     using TCacheList = std::list<std::pair<const TThumbData*, QImage>>;

@@ -111,6 +111,20 @@ QImage ThumbnailOfPictureBytes(TBytes bytes, const std::string& fileName) {
     return MakeThumbnailImage(picture);
 }
 
+TByteVector RecordThumbnailJpeg(TBytes bytes, const std::string& fileName) {
+    return EncodeJpeg(ThumbnailOfPictureBytes(bytes, fileName), RecordThumbQuality);
+}
+
+QImage LoadThumbPlaceholder(const std::string& programFolder) {
+    try {
+        TPicture picture;
+        picture.LoadFromFile(programFolder + ThumbPlaceholderFile);
+        return picture.Graphic()->Render();
+    } catch (const std::exception&) {
+        return QImage();
+    }
+}
+
 void DrawEtchedEdge(QImage& thumbnail) {
     const QColor shadow = PaletteColour(QPalette::Dark, QColor(160, 160, 160));
     const QColor light = PaletteColour(QPalette::Light, QColor(255, 255, 255));

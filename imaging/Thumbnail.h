@@ -45,6 +45,15 @@ QImage MakeThumbnailImage(const TPicture& picture);
 // the content has no signature. Raises the decoder's error.
 QImage ThumbnailOfPictureBytes(TBytes bytes, const std::string& fileName);
 
+// The placeholder "pixhold.jpg" of the program folder at its own size, shown
+// for thumbnails that cannot be shown; a null image when it cannot be read.
+inline constexpr const char* ThumbPlaceholderFile = "pixhold.jpg";
+QImage LoadThumbPlaceholder(const std::string& programFolder);
+
+// The stored thumbnail of an image record made from a picture file's bytes:
+// ThumbnailOfPictureBytes encoded at RecordThumbQuality.
+TByteVector RecordThumbnailJpeg(TBytes bytes, const std::string& fileName);
+
 // The etched edge of list thumbnails: a sunken outer and a raised inner line
 // along the border of the square.
 void DrawEtchedEdge(QImage& thumbnail);

@@ -31,7 +31,8 @@ constexpr const char* kUsage =
     "  verify|repair|upgrade FOLDER/TABLE\n"
     "  optimize FOLDER/TABLE [--index NAME]\n"
     "every command takes --password P for encrypted tables\n"
-    "  convert IN OUT   writes the picture file IN as OUT, in the kind OUT's extension names\n";
+    "  convert IN OUT   writes the picture file IN as OUT, in the kind OUT's extension names\n"
+    "  thumb IN OUT.jpg writes the 71 x 71 thumbnail of IN as an import stores it\n";
 
 struct Command {
     int (*run)(const CommandLine&, std::ostream&);
@@ -64,9 +65,9 @@ int main(int argc, char** argv) {
     }
     const auto command = Commands().find(args[0]);
     try {
-        if (args[0] == "convert") {
-            return RunConvert(std::vector<std::string>(args.begin() + 1, args.end()), std::cout);
-        }
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (args[0] == "convert") return RunConvert(rest, std::cout);
+        if (args[0] == "thumb") return RunThumb(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");
         const CommandLine line = ParseCommandLine(args, command->second.shape);
         return command->second.run(line, std::cout);

@@ -2,7 +2,9 @@
 
 #include "ImageFns.h"
 #include "Picture.h"
+#include "PictureFile.h"
 #include "PictureMessages.h"
+#include "Thumbnail.h"
 #include "ToolError.h"
 
 #include <QGuiApplication>
@@ -57,6 +59,26 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out) {
     imaging::PictureToBitmap(picture, imaging::ImageTypeOfExtension(in), messages);
     picture.SaveToFile(outPath);
     out << outPath << ": " << picture.Width() << " x " << picture.Height() << '\n';
+    return 0;
+}
+
+int RunThumb(const std::vector<std::string>& args, std::ostream& out) {
+    if (args.size() != 2) throw UsageError("thumb takes IN and OUT.jpg");
+    const std::string& in = args[0];
+    const std::string& outPath = args[1];
+    if (imaging::ImageTypeOfExtension(outPath) != imaging::TImageType::Jpeg) {
+        throw UsageError("OUT must end in .jpg or .jpeg");
+    }
+    if (!imaging::IsPictureFile(in)) throw ToolError(in + ": not a picture file");
+    EnsureGuiApplication();
+    imaging::TByteVector thumb;
+    try {
+        thumb = imaging::RecordThumbnailJpeg(imaging::ReadPictureFile(in), in);
+    } catch (const std::exception& e) {
+        throw ToolError(in + ": " + e.what());
+    }
+    imaging::WritePictureFile(outPath, thumb);
+    out << outPath << ": " << thumb.size() << " bytes\n";
     return 0;
 }
 
