@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "EngineError.h"
 #include "PictureCommands.h"
+#include "SqlCommand.h"
 #include "ToolError.h"
 
 using namespace pixhold::tools;
@@ -28,6 +29,7 @@ constexpr const char* kUsage =
     "  update FOLDER/TABLE --key VALUE[;VALUE] FIELD=VALUE ...\n"
     "  delete FOLDER/TABLE --key VALUE[;VALUE]\n"
     "  dump   FOLDER/TABLE [--index NAME] [--filter EXPR]\n"
+    "  sql    FOLDER \"SELECT [DISTINCT] COLUMNS|* FROM TABLE [WHERE EXPR] [ORDER BY COLUMNS [ASC|DESC]]\"\n"
     "  verify|repair|upgrade FOLDER/TABLE\n"
     "  optimize FOLDER/TABLE [--index NAME]\n"
     "every command takes --password P for encrypted tables\n"
@@ -68,6 +70,7 @@ int main(int argc, char** argv) {
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         if (args[0] == "convert") return RunConvert(rest, std::cout);
         if (args[0] == "thumb") return RunThumb(rest, std::cout);
+        if (args[0] == "sql") return RunSql(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");
         const CommandLine line = ParseCommandLine(args, command->second.shape);
         return command->second.run(line, std::cout);
