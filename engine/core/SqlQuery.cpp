@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <deque>
+#include <cstdlib>
 #include <numeric>
 
 #include "ByteCodec.h"
@@ -37,6 +38,28 @@ std::string Quoted(const std::string& text) {
     return out + "'";
 }
 
+// The constant a parameter's value stands for in the condition: a text in
+// quotes, a number or a boolean as it is (anything else in a number or a
+// boolean is refused, so a value never adds to the condition).
+std::string ConstantOf(const TSqlParamValue& value) {
+    switch (value.kind) {
+        case TSqlParamValue::Kind::Text: return Quoted(value.text);
+        case TSqlParamValue::Kind::Boolean:
+            if (!SameText(value.text, "TRUE") && !SameText(value.text, "FALSE")) break;
+            return value.text;
+        case TSqlParamValue::Kind::Number: {
+            char* end = nullptr;
+            const std::string& t = value.text;
+            const bool plain = !t.empty() && t.find_first_not_of("0123456789+-.eE") == std::string::npos;
+            if (!plain) break;
+            (void)std::strtod(t.c_str(), &end);
+            if (end != t.c_str() + t.size()) break;
+            return t;
+        }
+    }
+    RaiseSqlError("parameter '" + value.name + "' has no valid value '" + value.text + "'");
+}
+
 // The condition with each `:name` replaced by its value as a constant.
 std::string ConditionText(const TSqlSelect& statement, const std::vector<TSqlParamValue>& params) {
     std::string text;
@@ -46,7 +69,7 @@ std::string ConditionText(const TSqlSelect& statement, const std::vector<TSqlPar
                                         [&](const TSqlParamValue& p) { return SameText(p.name, place.name); });
         if (value == params.end()) RaiseSqlError("no value for parameter '" + place.name + "'");
         text += statement.condition.substr(from, place.start - from);
-        text += value->kind == TSqlParamValue::Kind::Text ? Quoted(value->text) : value->text;
+        text += ConstantOf(*value);
         from = place.end;
     }
     return text + statement.condition.substr(from);

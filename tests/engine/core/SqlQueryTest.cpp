@@ -204,6 +204,13 @@ TEST(SqlQueryTest, StatementErrors) {
     for (const auto& c : cases) {
         EXPECT_EQ(SqlErrorOf([&] { Execute(fx, c.text); }), c.detail) << c.text;
     }
+    // A number or boolean parameter is a constant, never more of the condition.
+    EXPECT_EQ(SqlErrorOf([&] { Execute(fx, "SELECT Name FROM Pics WHERE Num = :p", {{"p", TSqlParamValue::Kind::Number, "1 OR TRUE"}}); }),
+              "parameter 'p' has no valid value '1 OR TRUE'");
+    EXPECT_EQ(SqlErrorOf([&] { Execute(fx, "SELECT Name FROM Pics WHERE Num = :p", {{"p", TSqlParamValue::Kind::Boolean, "x"}}); }),
+              "parameter 'p' has no valid value 'x'");
+    EXPECT_EQ(Execute(fx, "SELECT Name FROM Pics WHERE Num = :p", {{"p", TSqlParamValue::Kind::Number, "1"}}).rows,
+              (std::vector<std::string>{"a"}));
     const std::string bad = SqlErrorOf([&] { Execute(fx, "SELECT Name FROM Pics WHERE Colour = 1"); });
     EXPECT_EQ(bad.rfind("invalid condition 'Colour = 1': ", 0), 0u) << bad;
     // Nothing of a failed run stays in the directory.
