@@ -11,6 +11,7 @@
 #include "CursorFilterKeys.h"
 #include "DataCursor.h"
 #include "DataDirectory.h"
+#include "DataSession.h"
 #include "DataTable.h"
 #include "EngineError.h"
 #include "MaintenanceSupport.h"
@@ -26,6 +27,10 @@ bool SameText(std::string_view a, std::string_view b) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
+
+// The session's directory of in-memory tables, which no transaction of a
+// database takes part in.
+constexpr const char* kMemoryDirectory = "Memory";
 
 bool IsBlob(const FieldDescriptor& field) { return field.type == fieldtype::Blob; }
 
@@ -209,7 +214,7 @@ private:
         definition.params.sortID = table.DataFile().Header().sortID;
         definition.params.blobBlockSize = static_cast<std::uint16_t>(table.BlobBlockSize());
         for (std::size_t i : columns_) definition.fields.push_back(ResultField(source_->Fields()[i]));
-        TDataDirectory& directory = query_.directory_;
+        TDataDirectory& directory = query_.ResultDirectory();
         const std::string name = directory.MakeTempTableName(true);
         TDataTable* created = nullptr;
         RaiseDirectoryResult(directory.CreateTable(name, true, definition, created), name);
@@ -424,8 +429,14 @@ TSqlQuery::~TSqlQuery() {
     try {
         DropResult();
     } catch (...) {
-        // Going away; an in-memory table left over goes with the directory.
+        // Going away; an in-memory table left over goes with the session.
     }
+    if (resultDirectory_ != nullptr) directory_.Session().CloseDataDirectory(resultDirectory_);
+}
+
+TDataDirectory& TSqlQuery::ResultDirectory() {
+    if (resultDirectory_ == nullptr) resultDirectory_ = directory_.Session().OpenDataDirectory(kMemoryDirectory, "");
+    return *resultDirectory_;
 }
 
 void TSqlQuery::Prepare(std::string_view text) {
@@ -454,7 +465,7 @@ void TSqlQuery::DropResult() {
     if (resultTable_.empty()) return;
     const std::string name = resultTable_;
     resultTable_.clear();
-    RaiseDirectoryResult(directory_.DeleteTable(name, true), name);
+    RaiseDirectoryResult(ResultDirectory().DeleteTable(name, true), name);
 }
 
 }  // namespace pixhold::engine

@@ -35,7 +35,7 @@ struct TSqlExecutionStats {
 
 // One statement of the SQL processor on a data directory (docs/sql.md):
 // parsed by Prepare, run by Execute into a result held in an in-memory table
-// of the directory, presented as a read-only cursor in result order. Every
+// of the session (outside the directory's transactions), presented as a read-only cursor in result order. Every
 // failure of the statement itself is engine error 11949 ("SQL error - %s");
 // errors of the tables it reads (locks, passwords, damage) pass on as they are.
 class TSqlQuery {
@@ -75,8 +75,10 @@ public:
 
 private:
     class Run;
+    TDataDirectory& ResultDirectory();
 
     TDataDirectory& directory_;
+    TDataDirectory* resultDirectory_ = nullptr;
     TSqlSelect statement_;
     bool prepared_ = false;
     std::string resultTable_;

@@ -225,13 +225,37 @@ TEST(SqlQueryTest, ResultTableGoesWithTheStatement) {
         TSqlQuery query(fx.Directory());
         query.Prepare("SELECT * FROM Pics");
         auto cursor = query.Execute();
-        EXPECT_EQ(fx.Directory().TableCount(), before + 1);
+        EXPECT_EQ(fx.Directory().TableCount(), before) << "results live in the session's in-memory directory";
+        EXPECT_TRUE(cursor->InMemory);
         std::vector<std::uint8_t> buffer(cursor->RecordSize(), 0);
         ASSERT_EQ(cursor->GetNextRecord(buffer.data()), 0);
         EXPECT_NE(CodeOfAppend(*cursor, buffer), 0);
         cursor->CloseCursor();
+        EXPECT_TRUE(cursor->Directory().TableExists(cursor->TableName, true));
+        query.DropResult();
+        EXPECT_FALSE(cursor->Directory().TableExists(cursor->TableName, true));
     }
     EXPECT_EQ(fx.Directory().TableCount(), before);
+}
+
+// A result is no part of the database's transaction: it is read and dropped
+// while the transaction goes on, and a rollback leaves it alone.
+TEST(SqlQueryTest, ResultOutsideTheDirectoryTransaction) {
+    CursorFixture fx;
+    fx.Append("a", 1, "Cat");
+    fx.Directory().StartTransaction();
+    {
+        TSqlQuery query(fx.Directory());
+        query.Prepare("SELECT Name FROM Pics");
+        auto cursor = query.Execute();
+        fx.Directory().Rollback();
+        EXPECT_EQ(RowsOf(*cursor), (std::vector<std::string>{"a"}));
+        cursor->CloseCursor();
+        query.DropResult();
+    }
+    fx.Directory().StartTransaction();
+    EXPECT_EQ(Execute(fx, "SELECT Name FROM Pics").rows, (std::vector<std::string>{"a"}));
+    fx.Directory().Commit(true, false);
 }
 
 // DISTINCT through the index skip-scan gives what reading every record and
