@@ -1,5 +1,7 @@
 #include "DatasetTestSupport.h"
 
+#include <algorithm>
+
 #include "CofferQuery.h"
 
 namespace pixhold::engine::datasettest {
@@ -146,6 +148,26 @@ TEST_F(QueryTest, ParametersKeepTheirValuesAcrossTextChanges) {
     EXPECT_EQ(names, (std::vector<std::string>{"/pics/p0.jpg", "/pics/p1.jpg"}));
     query->Close();
     source->Close();
+}
+
+TEST_F(QueryTest, ProgressOfAReadingQueryAndItsAbort) {
+    AddPictures({"A", "B", "C", "D"});
+    auto query = Query("SELECT FileName FROM Default.dat WHERE Type = 0");
+    std::vector<int> percents;
+    query->OnQueryProgress = [&](TCofferQuery& sender, int percent, bool&) {
+        EXPECT_EQ(&sender, query.get());
+        percents.push_back(percent);
+    };
+    query->Open();
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    query->Close();
+
+    query->OnQueryProgress = [](TCofferQuery&, int percent, bool& abort) { abort = percent >= 50; };
+    EXPECT_NE(ErrorText([&] { query->Open(); }).find("SQL error - the query was cancelled"), std::string::npos);
+    EXPECT_FALSE(query->Active());
+    EXPECT_FALSE(query->Prepared());
 }
 
 TEST_F(QueryTest, MaxRowCountLimitsTheRows) {
