@@ -41,6 +41,14 @@ int main(int argc, char** argv) {
     hooks.OpenImageTable = [&dm](const QString& table) {
         return dm != nullptr && dm->OpenImageTable(table.toStdString());
     };
+    hooks.GetCategoryList = [&dm](const QString& table) {
+        QStringList list;
+        if (dm == nullptr) return list;
+        for (const std::string& category : dm->GetCategoryList(table.toStdString())) {
+            list.push_back(QString::fromStdString(category));
+        }
+        return list;
+    };
     hooks.ApplyCategoryFilter = [&dm] {
         if (dm != nullptr) dm->ApplyCategoryFilter();
     };

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "DataModuleHost.h"
+#include "TableFiles.h"
 #include "fDM.h"
 
 namespace pixhold::store {
@@ -26,6 +27,25 @@ void TDM::ApplyCategoryFilter() {
         tblData.Refresh();
     }
     host_.RefreshImageList();
+}
+
+std::vector<std::string> TDM::GetCategoryList(const std::string& table) {
+    std::vector<std::string> list;
+    if (!DataFileExists(config_.DataFolder, table + ".blb")) return list;
+    qry1.SetSQLText("SELECT DISTINCT Category FROM " + table + " ORDER BY Category");
+    qry1.Open();
+    struct TClose {
+        engine::TCofferQuery& query;
+        ~TClose() {
+            try {
+                query.Close();
+            } catch (...) {
+            }
+        }
+    } close{qry1};
+    engine::TField& category = qry1.FieldByName("Category");
+    for (qry1.First(); !qry1.Eof(); qry1.Next()) list.push_back(category.AsString());
+    return list;
 }
 
 }  // namespace pixhold::store

@@ -54,6 +54,7 @@ TDM::TDM(TConfig& config, IDataModuleHost& host)
       tblData(this),
       tblThumbs(this),
       tblDest(this),
+      qry1(this),
       config_(config),
       host_(host) {
     CofferSession1.SetSessionName(kSessionName);
@@ -75,6 +76,9 @@ TDM::TDM(TConfig& config, IDataModuleHost& host)
                                  engine::TDataAction& action) { tblDataEditError(dataset, error, action); };
     SetUpTable(tblThumbs, kThumbsTableName);
     SetUpTable(tblDest, kInitialTable);
+    qry1.SetDatabaseName(kDatabaseName);
+    qry1.SetSessionName(kSessionName);
+    qry1.RequestLive = true;
 }
 
 TDM::~TDM() {

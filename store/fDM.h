@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CofferDatabase.h"
+#include "CofferQuery.h"
 #include "CofferSession.h"
 #include "CofferTable.h"
 #include "DataModuleHost.h"
@@ -79,6 +80,9 @@ public:
     // Categories (store/Categories.cpp): filters tblData on CurrentCategory
     // ("All" shows every record) and rebuilds the main list.
     void ApplyCategoryFilter();
+    // The distinct categories of a table of the data folder, sorted, the
+    // empty one first; empty when the table's files are missing.
+    std::vector<std::string> GetCategoryList(const std::string& table);
 
     // Event handlers.
     void CofferSession1Password(engine::TCofferSession& sender, bool& continueOpen);
@@ -94,7 +98,7 @@ public:
     engine::TCofferTable tblData;
     engine::TCofferTable tblThumbs;
     engine::TCofferTable tblDest;
-    // The query handle `qry1` (category list) joins with the query processor.
+    engine::TCofferQuery qry1;
     TReplaceAnswer ReplaceAnswer = TReplaceAnswer::None;
 
 private:

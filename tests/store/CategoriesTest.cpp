@@ -40,3 +40,26 @@ TEST_F(ApplyCategoryFilterTest, ShowsOneCategoryOrAllAndRebuildsTheList) {
 
 }  // namespace
 }  // namespace pixhold::store::test
+
+namespace pixhold::store::test {
+namespace {
+
+class CategoryListTest : public DataModuleFixture {};
+
+TEST_F(CategoryListTest, ListsTheDistinctCategoriesSortedWithTheEmptyOneFirst) {
+    Start();
+    AddPicture(dm->tblData, "a.jpg", "Dogs", Picture(10, 1));
+    AddPicture(dm->tblData, "b.jpg", "Cats", Picture(10, 2));
+    AddPicture(dm->tblData, "c.jpg", "", Picture(10, 3));
+    AddPicture(dm->tblData, "d.jpg", "Dogs", Picture(10, 4));
+    dm->tblData.FlushBuffers();
+    EXPECT_EQ(dm->GetCategoryList("Default"), (std::vector<std::string>{"", "Cats", "Dogs"}));
+    EXPECT_TRUE(dm->GetCategoryList("Missing").empty()) << "a table without files gives nothing, and no error";
+    EXPECT_FALSE(dm->qry1.Active());
+    // The main window's selector: "All" on top, then the list.
+    dm->NewImageTable("Empty");
+    EXPECT_TRUE(dm->GetCategoryList("Empty").empty());
+}
+
+}  // namespace
+}  // namespace pixhold::store::test

@@ -5,6 +5,7 @@
 # for their message as well.
 set -u
 tool=$(realpath "$1")
+here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d "${TMPDIR:-/tmp}/pixhold-db-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -217,6 +218,50 @@ ok insert data/Secret A=hidden --password s3cret
 ok dump data/Secret --password s3cret
 has '{"A":"hidden"}'
 grep -q hidden data/Secret.DAT && fail "the encrypted table stores its text in the clear"
+
+# ---- image tables and picture files ----
+fixtures=$here/../imaging/fixtures
+mkdir -p pics/Sub/Deeper pics/LongerThanTen out
+cp "$fixtures/jpeg/baseline.jpg" pics/a.jpg
+cp "$fixtures/png/rgba.png" pics/Sub/b.png
+cp "$fixtures/gif/still.gif" pics/Sub/Deeper/c.gif
+cp "$fixtures/jpeg/progressive.jpg" pics/LongerThanTen/d.JPG
+echo "no picture" > pics/notes.txt
+ok import data/Album pics --recurse --folders-as-categories --category Trip
+has "4 stored, 0 skipped, 0 failed"
+ok categories data/Album
+[ "$out" = $'Deeper\nLongerThan\nSub\nTrip' ] || fail "categories: $out"
+ok dump data/Album
+has '"FileName":"d.JPG"'
+has '"Type":0'
+# A duplicate is numbered, skipped or replaced.
+ok import data/Album pics/a.jpg --category Trip
+has "stored as a1.jpg"
+ok import data/Album pics/a.jpg --on-duplicate skip
+has "skipped"
+ok import data/Album pics/a.jpg --on-duplicate replace --category Home
+ok categories data/Album
+[ "$(printf '%s' "$out" | head -1)" = "Deeper" ] || fail "replace kept the old category: $out"
+# A file that cannot be decoded is reported and skipped; the exit status says so.
+echo "GIF89a broken" > pics/broken.gif
+run import data/Album pics/broken.gif pics/Sub/b.png
+[ "$rc" -eq 1 ] || fail "import of a damaged file exited $rc"
+[[ "$out" == *"broken.gif: "* ]] || fail "no line for the damaged file: $out"
+[[ "$out" == *"1 stored, 0 skipped, 1 failed"* ]] || fail "summary: $out"
+# Export writes the bytes unchanged, thumbnails as .jpg.
+ok export data/Album out --category Sub
+cmp -s out/b.png pics/Sub/b.png || fail "export changed the picture's bytes"
+ok export data/Album out --thumbs --category Deeper
+[ -s out/c.jpg ] || fail "no thumbnail written"
+# The record thumbnail and conversions.
+ok thumb pics/a.jpg out/t.jpg
+[ "$(head -c 2 out/t.jpg | od -An -tx1 | tr -d ' ')" = "ffd8" ] || fail "thumb wrote no JPEG"
+ok convert pics/Sub/b.png out/b.bmp
+[ "$(head -c 2 out/b.bmp)" = "BM" ] || fail "convert to .bmp wrote no bitmap"
+refused "pics/broken.gif" convert pics/broken.gif out/x.png
+refused "OUT must end in" convert pics/a.jpg out/x.tif
+run import data/Album --recurse
+[ "$rc" -eq 2 ] || fail "import without PATH exited $rc"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2

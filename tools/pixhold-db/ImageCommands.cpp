@@ -2,6 +2,7 @@
 
 #include "CofferBlobStream.h"
 #include "CofferDatabase.h"
+#include "CofferQuery.h"
 #include "CofferSession.h"
 #include "CofferTable.h"
 #include "CommandLine.h"
@@ -234,6 +235,23 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out) {
     }
     out << written << " written, " << failed << " failed\n";
     return failed > 0 ? 1 : 0;
+}
+
+int RunCategories(const std::vector<std::string>& args, std::ostream& out) {
+    const TArgs parsed = Parse(args, {"password"}, {});
+    if (parsed.Words.size() != 1) throw UsageError("categories takes FOLDER/TABLE");
+    const auto [folder, table] = SplitTablePath(parsed.Words[0]);
+    // The program's own statement, through a query as the program runs it.
+    TImageTable image(folder, table, parsed.Value("password"), false);
+    engine::TCofferQuery query;
+    query.SetSessionName(kSession);
+    query.SetDatabaseName(kDatabase);
+    query.SetSQLText("SELECT DISTINCT Category FROM " + table + " ORDER BY Category");
+    query.Open();
+    engine::TField& category = query.FieldByName("Category");
+    for (query.First(); !query.Eof(); query.Next()) out << category.AsString() << '\n';
+    query.Close();
+    return 0;
 }
 
 }  // namespace pixhold::tools

@@ -10,5 +10,7 @@ namespace pixhold::tools {
 // words after the command's name.
 int RunImport(const std::vector<std::string>& args, std::ostream& out);
 int RunExport(const std::vector<std::string>& args, std::ostream& out);
+// One line per category, sorted, the empty category (an empty line) first.
+int RunCategories(const std::vector<std::string>& args, std::ostream& out);
 
 }  // namespace pixhold::tools

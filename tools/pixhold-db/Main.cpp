@@ -33,12 +33,15 @@ constexpr const char* kUsage =
     "  sql    FOLDER \"SELECT [DISTINCT] COLUMNS|* FROM TABLE [WHERE EXPR] [ORDER BY COLUMNS [ASC|DESC]]\"\n"
     "  verify|repair|upgrade FOLDER/TABLE\n"
     "  optimize FOLDER/TABLE [--index NAME]\n"
-    "every command takes --password P for encrypted tables\n"
-    "  convert IN OUT   writes the picture file IN as OUT, in the kind OUT's extension names\n"
-    "  thumb IN OUT.jpg writes the 71 x 71 thumbnail of IN as an import stores it\n"
+    "image tables, with the program's rules:\n"
     "  import FOLDER/TABLE PATH... [--category C] [--recurse] [--folders-as-categories]\n"
-    "         [--on-duplicate number|replace|skip] [--delete-after]   stores picture files and folder trees\n"
-    "  export FOLDER/TABLE DEST [--category C] [--thumbs]   writes the pictures (or thumbnails) to DEST\n";
+    "         [--on-duplicate number|replace|skip] [--delete-after]\n"
+    "  export FOLDER/TABLE DEST [--category C] [--thumbs]\n"
+    "  categories FOLDER/TABLE\n"
+    "every command on a table takes --password P for encrypted tables\n"
+    "picture files:\n"
+    "  convert IN OUT     IN written as OUT, in the kind OUT's extension names\n"
+    "  thumb IN OUT.jpg   the 71 x 71 thumbnail of IN as an import stores it\n";
 
 struct Command {
     int (*run)(const CommandLine&, std::ostream&);
@@ -77,6 +80,7 @@ int main(int argc, char** argv) {
         if (args[0] == "sql") return RunSql(rest, std::cout);
         if (args[0] == "import") return RunImport(rest, std::cout);
         if (args[0] == "export") return RunExport(rest, std::cout);
+        if (args[0] == "categories") return RunCategories(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");
         const CommandLine line = ParseCommandLine(args, command->second.shape);
         return command->second.run(line, std::cout);
