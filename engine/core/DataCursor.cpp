@@ -150,6 +150,7 @@ void TDataCursor::ReleaseTable() {
 
 void TDataCursor::CloseCursor() {
     FreeAllBlobs();
+    spareValue_ = {};
     if (table_ != nullptr && lockedRecord_ != 0) {
         try {
             UnlockCurrentRecord(0);

@@ -199,6 +199,15 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
     }
 
+    // The header goes out before the blocks: the blocks just taken from the
+    // free chain (and those added at the end) are then no longer free on the
+    // disk. Written after them, a failure in between would leave a free chain
+    // that runs through the new value's links into blocks at the end that the
+    // header does not count yet, which a later value takes again while the
+    // first still names them. A failure after the header leaves only blocks
+    // no record names.
+    if (!BuffersStayInMemory()) WriteHeader();
+
     if (ascending && !encrypted_ && !BuffersStayInMemory()) {
         // The common case (a value appended, or rewritten in place): straight
         // from the value to the file without a plan per block.

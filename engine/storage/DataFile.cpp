@@ -196,6 +196,8 @@ void TDataFile::ReadHeader() {
 }
 
 bool TDataFile::HeaderChanged() {
+    // The counter alone first: the whole header only when it moved.
+    if (ReadChangeCounter(false) == header_.changeCounter) return false;
     std::uint8_t bytes[datafile::kHeaderSize];
     {
         FileAccessGuard guard(*this);
@@ -651,7 +653,17 @@ TRecord* TDataFile::AllocateRecord(TCursorContext* cursor, std::optional<std::ui
         // Another user changed the table and the header was read again: look again.
         if (record == nullptr) continue;
         const std::uint32_t taken = record->RecordNumber();
-        std::uint32_t next = record->IsDeleted() ? record->Link() : 0;
+        if (!record->IsDeleted()) {
+            // The chain runs into a record in use (a failed write left the
+            // header behind its records): cut it and append rather than
+            // overwrite that record. The deleted records behind the cut
+            // stay unused until a repair or an optimise.
+            ReleaseRecord(record);
+            header_.firstFree = 0;
+            SetHeaderChanged();
+            continue;
+        }
+        std::uint32_t next = record->Link();
         // A damaged chain must not loop or point past the records.
         if (next == taken || next > PhysicalRecordCount()) next = 0;
         header_.firstFree = next;

@@ -145,6 +145,8 @@ void TIndexFile::ReadHeader() {
 }
 
 bool TIndexFile::HeaderChanged() {
+    // The counter alone first: the whole header only when it moved.
+    if (ReadChangeCounter(Encrypted) == header_.changeCounter) return false;
     std::vector<std::uint8_t> image(kIndexHeaderSize);
     {
         FileAccessGuard guard(*this);
