@@ -11,6 +11,7 @@
 #include "ByteCodec.h"
 #include "Cipher.h"
 #include "EngineError.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -30,11 +31,7 @@ double LastUpdateNow() {
     return days - datafile::kLastUpdateOffset;
 }
 
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-    const icu::UnicodeString ua = icu::UnicodeString::fromUTF8(a);
-    const icu::UnicodeString ub = icu::UnicodeString::fromUTF8(b);
-    return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
-}
+bool SameNameNoCase(const std::string& a, const std::string& b) { return SameFolded(a, b); }
 
 std::string TrimBlanks(const std::string& s) {
     const auto first = s.find_first_not_of(' ');
