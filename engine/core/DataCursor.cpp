@@ -7,6 +7,7 @@
 #include "DataSession.h"
 #include "DataTable.h"
 #include "EngineError.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -24,13 +25,7 @@ std::string Trimmed(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    const std::string x = Trimmed(a);
-    const std::string y = Trimmed(b);
-    return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](char c, char d) {
-        return std::toupper(static_cast<unsigned char>(c)) == std::toupper(static_cast<unsigned char>(d));
-    });
-}
+bool SameName(const std::string& a, const std::string& b) { return SameFolded(Trimmed(a), Trimmed(b)); }
 
 }  // namespace
 
@@ -150,6 +145,7 @@ void TDataCursor::ReleaseTable() {
 
 void TDataCursor::CloseCursor() {
     FreeAllBlobs();
+    spareValue_ = {};
     if (table_ != nullptr && lockedRecord_ != 0) {
         try {
             UnlockCurrentRecord(0);

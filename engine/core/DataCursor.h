@@ -419,6 +419,10 @@ private:
     bool conflictSeen_ = false;
     bool suppressAutoInc_ = false;
     std::vector<std::unique_ptr<OpenBlobBuffer>> blobs_;  // null: a free handle
+    // The value storage of the last BLOB let go of, kept for the next one
+    // read: a scan reading the pictures one after the other then neither
+    // allocates nor clears a value's memory again.
+    std::vector<std::uint8_t> spareValue_;
     std::unique_ptr<TEditKeys> editKeys_;
 
     TChangeCounters counters_;

@@ -21,6 +21,8 @@ namespace {
 
 // The largest BLOB value a cursor keeps in memory.
 constexpr std::uint64_t kMaxBlobLength = 0x7fffffffULL;
+// The most value storage a cursor keeps for the next BLOB it reads.
+constexpr std::size_t kMaxSpareValue = 16u << 20;
 
 std::uint32_t HandleSlot(int handle) { return static_cast<std::uint32_t>(-static_cast<std::int64_t>(handle)); }
 
@@ -80,6 +82,7 @@ int TDataCursor::OpenBlob(std::uint16_t field, std::uint8_t* buffer, TBlobOpenMo
     } else if (slot.firstBlock != 0) {
         if (!table_->BlobFileOpen() || slot.firstBlock > table_->BlobFile().BlockCount())
             return err::InvalidBlobOffset;
+        blob->value.swap(spareValue_);
         Guarded([&] {
             // A change found by the read refreshed the caches: read again.
             while (!table_->BlobFile().ReadValue(this, blob->firstBlock, blob->ownerID, blob->value)) {
@@ -162,6 +165,9 @@ void TDataCursor::FreeBlob(std::uint16_t field, std::uint8_t* buffer) {
 }
 
 void TDataCursor::ReleaseBlobAt(std::size_t index) {
+    // The larger storage is the one kept, up to a bound.
+    std::vector<std::uint8_t>& value = blobs_[index]->value;
+    if (value.capacity() > spareValue_.capacity() && value.capacity() <= kMaxSpareValue) spareValue_.swap(value);
     blobs_[index].reset();
     while (!blobs_.empty() && !blobs_.back()) blobs_.pop_back();
 }

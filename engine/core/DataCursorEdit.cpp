@@ -384,20 +384,23 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
         const DataFileHeader& header = data.Header();
         // The slot AllocateRecord will take: the head of the free chain when
         // deleted records are reused, else a new record at the end.
-        const bool reuse = data.ReuseDeletedRecords() && header.firstFree != 0 &&
-                           header.firstFree < header.nextRecordNumber;
+        bool reuse = data.ReuseDeletedRecords() && header.firstFree != 0 &&
+                     header.firstFree < header.nextRecordNumber;
+        std::vector<std::uint8_t> old;
+        if (reuse) {
+            old.resize(recordSize_);
+            ReadStored(header.firstFree, old.data());
+            // A head that is no deleted record (a failed write left the data
+            // header behind its records): AllocateRecord cuts the chain and
+            // appends, and so does the plan here.
+            reuse = old[recordlayout::Status] == recordlayout::StatusDeleted;
+        }
         const std::uint32_t slot = reuse ? header.firstFree : header.nextRecordNumber;
         std::uint32_t lockedSlot = 0;
         UnlockingAfter(lockedSlot, [&] {
             if (!table_->Exclusive()) {
                 LockFor(slot);
                 lockedSlot = slot;
-            }
-            std::vector<std::uint8_t> old;
-            if (reuse) {
-                old.resize(recordSize_);
-                ReadStored(slot, old.data());
-                if (old[recordlayout::Status] != recordlayout::StatusDeleted) Raise(err::RecordBuffersCorrupt);
             }
             const std::uint32_t last = header.lastRecordID;
             const std::uint32_t id = suppressAutoInc_ ? recordbuffer::RecordID(image.data())

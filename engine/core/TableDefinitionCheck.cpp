@@ -10,6 +10,7 @@
 #include "IndexKey.h"
 #include "TableLocale.h"
 #include "ValueText.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -21,11 +22,7 @@ bool ValidFirstCharacter(const std::string& name) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
 }
 
-std::string Folded(const std::string& text) {
-    std::string out;
-    icu::UnicodeString::fromUTF8(text).foldCase().toUTF8String(out);
-    return out;
-}
+std::string Folded(const std::string& text) { return FoldCase(text); }
 
 bool IsTextField(const FieldDescriptor& f) {
     return f.type == fieldtype::String || (f.type == fieldtype::Blob && f.subtype == fieldsubtype::Memo);

@@ -8,16 +8,13 @@
 #include "CursorOps.h"
 #include "DatasetError.h"
 #include "EngineError.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
 namespace {
 
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
+bool SameText(const std::string& a, const std::string& b) { return SameFolded(a, b); }
 
 // Codes by which the cursor reports where it stands rather than a failure.
 bool IsPositionCode(int code) {

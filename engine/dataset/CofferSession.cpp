@@ -6,6 +6,7 @@
 #include "DatasetError.h"
 #include "EngineError.h"
 #include "FileName.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -15,11 +16,7 @@ constexpr std::size_t kMaxPasswordLength = 255;
 constexpr std::uint16_t kMaxProgressSteps = 100;
 constexpr const char* kDefaultSessionName = "Default";
 
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
+bool SameText(const std::string& a, const std::string& b) { return SameFolded(a, b); }
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "DatasetError.h"
 #include "FileName.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -55,13 +56,9 @@ std::string FieldNameOf(std::uint16_t number, const std::vector<FieldDescriptor>
 
 }  // namespace
 
-bool SameDefName(const std::string& a, const std::string& b) {
-    const std::string x = TrimBlanks(a);
-    const std::string y = TrimBlanks(b);
-    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
-               return std::tolower(static_cast<unsigned char>(p)) == std::tolower(static_cast<unsigned char>(q));
-           });
-}
+// The engine's own comparison: a pair of names it would refuse as one name
+// is refused here already.
+bool SameDefName(const std::string& a, const std::string& b) { return SameTrimmedName(a, b); }
 
 std::vector<FieldDescriptor> FieldDescriptorsOf(const TFieldDefs& defs) {
     std::vector<FieldDescriptor> fields;

@@ -16,6 +16,9 @@ namespace {
 // The unused end of a value's last block.
 const std::array<std::uint8_t, blobfile::kMaxBlockSize> kZeros{};
 
+// Blocks up to this size are read straight through a staging buffer (see ReadStraight).
+constexpr std::uint32_t kStagedBlockSize = 2048;
+
 std::uint32_t BlocksFor(std::uint64_t bytes, std::uint32_t dataSize) {
     return static_cast<std::uint32_t>((bytes + dataSize - 1) / dataSize);
 }
@@ -109,6 +112,25 @@ bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std:
 std::uint32_t TBlobFile::ReadStraight(std::uint32_t first, std::uint32_t count, std::uint8_t* dest,
                                       std::uint64_t room, std::vector<BlobBlockHeader>& headers) {
     const std::size_t dataSize = BlockDataSize();
+    if (blockSize_ <= kStagedBlockSize) {
+        // Small blocks: the kernel copies each piece of a scatter read on its
+        // own, and with 512-byte blocks that cost is the limit. One plain
+        // read of the run into a staging buffer, the headers then stripped
+        // here, moves the same bytes in one piece.
+        std::uint8_t* staged = straightRun_.Reserve(static_cast<std::size_t>(count) * blockSize_);
+        const std::uint32_t blocks = ReadRun(first, count, staged);
+        headers.resize(blocks);
+        for (std::uint32_t i = 0; i < blocks; ++i) {
+            std::uint8_t* image = staged + static_cast<std::size_t>(i) * blockSize_;
+            if (encrypted_) ScrambleBuffer(image, blobfile::kBlockHeaderSize, kDataSeeds);
+            headers[i] = BlobBlockHeader::Decode(image);
+            const std::uint64_t offset = static_cast<std::uint64_t>(i) * dataSize;
+            if (offset >= room) continue;
+            const auto inValue = static_cast<std::size_t>(std::min<std::uint64_t>(dataSize, room - offset));
+            std::memcpy(dest + offset, image + blobfile::kBlockHeaderSize, inValue);
+        }
+        return blocks;
+    }
     std::uint8_t* headerBytes = straightRun_.Reserve(count * blobfile::kBlockHeaderSize + dataSize);
     std::uint8_t* dropped = headerBytes + count * blobfile::kBlockHeaderSize;
     readPieces_.clear();
@@ -198,6 +220,15 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
     }
+
+    // The header goes out before the blocks: the blocks just taken from the
+    // free chain (and those added at the end) are then no longer free on the
+    // disk. Written after them, a failure in between would leave a free chain
+    // that runs through the new value's links into blocks at the end that the
+    // header does not count yet, which a later value takes again while the
+    // first still names them. A failure after the header leaves only blocks
+    // no record names.
+    if (!BuffersStayInMemory()) WriteHeader();
 
     if (ascending && !encrypted_ && !BuffersStayInMemory()) {
         // The common case (a value appended, or rewritten in place): straight

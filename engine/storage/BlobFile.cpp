@@ -102,6 +102,8 @@ void TBlobFile::ReadHeader() {
 }
 
 bool TBlobFile::HeaderChanged() {
+    // The counter alone first: the whole header only when it moved.
+    if (ReadChangeCounter(encrypted_) == header_.changeCounter) return false;
     const std::int32_t held = header_.changeCounter;
     const BlobFileHeader mine = header_;
     ReadHeader();

@@ -11,6 +11,7 @@
 #include "ByteCodec.h"
 #include "Cipher.h"
 #include "EngineError.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -30,11 +31,7 @@ double LastUpdateNow() {
     return days - datafile::kLastUpdateOffset;
 }
 
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-    const icu::UnicodeString ua = icu::UnicodeString::fromUTF8(a);
-    const icu::UnicodeString ub = icu::UnicodeString::fromUTF8(b);
-    return ua.caseCompare(ub, U_FOLD_CASE_DEFAULT) == 0;
-}
+bool SameNameNoCase(const std::string& a, const std::string& b) { return SameFolded(a, b); }
 
 std::string TrimBlanks(const std::string& s) {
     const auto first = s.find_first_not_of(' ');
@@ -196,6 +193,8 @@ void TDataFile::ReadHeader() {
 }
 
 bool TDataFile::HeaderChanged() {
+    // The counter alone first: the whole header only when it moved.
+    if (ReadChangeCounter(false) == header_.changeCounter) return false;
     std::uint8_t bytes[datafile::kHeaderSize];
     {
         FileAccessGuard guard(*this);
@@ -651,7 +650,17 @@ TRecord* TDataFile::AllocateRecord(TCursorContext* cursor, std::optional<std::ui
         // Another user changed the table and the header was read again: look again.
         if (record == nullptr) continue;
         const std::uint32_t taken = record->RecordNumber();
-        std::uint32_t next = record->IsDeleted() ? record->Link() : 0;
+        if (!record->IsDeleted()) {
+            // The chain runs into a record in use (a failed write left the
+            // header behind its records): cut it and append rather than
+            // overwrite that record. The deleted records behind the cut
+            // stay unused until a repair or an optimise.
+            ReleaseRecord(record);
+            header_.firstFree = 0;
+            SetHeaderChanged();
+            continue;
+        }
+        std::uint32_t next = record->Link();
         // A damaged chain must not loop or point past the records.
         if (next == taken || next > PhysicalRecordCount()) next = 0;
         header_.firstFree = next;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "AbstractFile.h"
+#include "Cipher.h"
 #include "EngineError.h"
 #include "FileList.h"
 
@@ -136,6 +137,20 @@ std::int64_t TFileHandler::SeekFile(SeekOrigin origin, std::int64_t offset) {
 std::int64_t TFileHandler::GetFileSize() {
     if (file_ == nullptr) return 0;
     return file_->GetSize();
+}
+
+std::int32_t TFileHandler::ReadChangeCounter(bool enciphered) {
+    std::uint8_t bytes[4];
+    {
+        FileAccessGuard guard(*this);
+        SeekFile(SeekOrigin::Begin, 0);
+        ReadBuffer(bytes, sizeof bytes);
+    }
+    // The keystream starts again at the start of the header.
+    if (enciphered) ScrambleBuffer(bytes, sizeof bytes, kDataSeeds);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+                                     static_cast<std::uint32_t>(bytes[2]) << 16 |
+                                     static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 bool TFileHandler::FileExists() const { return FileList().FileExists(Name, InMemory); }

@@ -59,6 +59,10 @@ public:
     // position unchanged) when the seek fails, e.g. before the start.
     std::int64_t SeekFile(SeekOrigin origin, std::int64_t offset);
     std::int64_t GetFileSize();
+    // The change counter at the start of the header (the first 4 bytes,
+    // little-endian, deciphered with the data seeds when enciphered): the
+    // cheap part of a change check, made before a whole header is read.
+    [[nodiscard]] std::int32_t ReadChangeCounter(bool enciphered);
     bool FileExists() const;
     // One attempt; lock=true places the lock, false removes it.
     bool LockRegion(bool lock, std::int64_t offset, std::int64_t length);

@@ -11,6 +11,7 @@
 #include "EngineError.h"
 #include "IndexBytes.h"
 #include "IndexKey.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -30,16 +31,7 @@ std::string Trimmed(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    const std::string x = Trimmed(a);
-    const std::string y = Trimmed(b);
-    if (x.size() != y.size()) return false;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(x[i]) != lower(y[i])) return false;
-    }
-    return true;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameTrimmedName(a, b); }
 
 // A name starts with a letter, "_" or a byte from 128 to 254.
 bool ValidFirstCharacter(const std::string& name) {
@@ -145,6 +137,8 @@ void TIndexFile::ReadHeader() {
 }
 
 bool TIndexFile::HeaderChanged() {
+    // The counter alone first: the whole header only when it moved.
+    if (ReadChangeCounter(Encrypted) == header_.changeCounter) return false;
     std::vector<std::uint8_t> image(kIndexHeaderSize);
     {
         FileAccessGuard guard(*this);

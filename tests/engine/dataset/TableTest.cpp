@@ -79,6 +79,13 @@ TEST_F(TableTest, DefinitionErrorsHaveTheirTexts) {
          "Field name missing"},
         {"same name", [](TCofferTable& t) { t.FieldDefs.Add({"filename", TFieldType::ftInteger, 0, false}); },
          "Duplicate field name 'filename'"},
+        // Case folded as the engine folds it, not byte by byte.
+        {"same name, other case beyond ASCII",
+         [](TCofferTable& t) {
+             t.FieldDefs.Add({"Äpfel", TFieldType::ftInteger, 0, false});
+             t.FieldDefs.Add({"äpfel", TFieldType::ftInteger, 0, false});
+         },
+         "Duplicate field name 'äpfel'"},
         {"string 0", [](TCofferTable& t) { t.FieldDefs.Add({"S", TFieldType::ftString, 0, false}); },
          "Invalid field size"},
         {"string 251", [](TCofferTable& t) { t.FieldDefs.Add({"S", TFieldType::ftString, 251, false}); },
