@@ -344,7 +344,7 @@ TEST_P(MetafileFixture, ShapesAreWhereTheDrawingHasThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Inkscape, MetafileFixture,
-                         ::testing::Values("drawing-inkscape.emf", "drawing-inkscape.wmf"));
+                         ::testing::Values("inkscape-drawing.emf", "inkscape-drawing.wmf"));
 
 // ---- Damaged input ------------------------------------------------------------------
 
@@ -440,3 +440,59 @@ TEST(MetafileDamage, ObjectIndexBeyondTheTableSelectsNothing) {
     emf.Add(39, {1, 0, 0x00FF00, 0}).Add(37, {1}).Add(37, {70000}).Add(40, {70000}).Add(43, {10, 10, 90, 90});
     EXPECT_EQ(RenderBytes(emf.Bytes()).pixel(50, 50), qRgb(0, 255, 0));
 }
+
+// ---- Drawings exported by LibreOffice ---------------------------------------------
+
+namespace {
+
+int CountNear(const QImage& image, const QRect& area, QRgb colour, int tolerance = 40) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (Near(image.pixel(x, y), colour, tolerance)) ++n;
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+class MetafileShapesFixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MetafileShapesFixture, HatchPieAndTwoFonts) {
+    const TMetafile m = TMetafile::Read(ReadFixture(GetParam()));
+    EXPECT_NEAR(m.Width(), 302, 1);  // 8 x 6 cm
+    EXPECT_NEAR(m.Height(), 227, 1);
+    const QImage image = m.Render();
+    Dump(image, std::string(GetParam()) + ".png");
+    // The hatch: blue lines 0.1 cm apart with white between them.
+    EXPECT_GT(CountNear(image, QRect(60, 25, 1, 65), qRgb(0, 0, 255)), 10) << GetParam();
+    EXPECT_GT(CountNear(image, QRect(60, 25, 1, 65), White, 0), 10) << GetParam();
+    // The quarter pie: only its upper right quarter of the circle.
+    EXPECT_TRUE(Near(image.pixel(250, 50), qRgb(255, 0, 0))) << GetParam();
+    EXPECT_EQ(image.pixel(200, 50), White) << GetParam();
+    EXPECT_EQ(image.pixel(250, 100), White) << GetParam();
+    // "Serif " in black, "Mono" in bold green after it.
+    EXPECT_GT(DarkPixels(image, QRect(19, 130, 70, 40)), 30) << GetParam();
+    EXPECT_GT(CountNear(image, QRect(90, 130, 80, 40), qRgb(0, 128, 0)), 30) << GetParam();
+    EXPECT_EQ(CountNear(image, QRect(19, 130, 70, 40), qRgb(0, 128, 0)), 0) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(LibreOffice, MetafileShapesFixture, ::testing::Values("lo-shapes.emf", "lo-shapes.wmf"));
+
+class MetafileTextFixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(MetafileTextFixture, TextArcAndDashedBorder) {
+    const TMetafile m = TMetafile::Read(ReadFixture(GetParam()));
+    EXPECT_NEAR(m.Width(), 189, 1);
+    EXPECT_NEAR(m.Height(), 89, 1);
+    const QImage image = m.Render();
+    Dump(image, std::string(GetParam()) + ".png");
+    EXPECT_TRUE(Near(image.pixel(140, 67), qRgb(0, 160, 0))) << GetParam();       // the green rectangle
+    EXPECT_GT(CountNear(image, QRect(30, 18, 25, 9), qRgb(0, 0, 255)), 3) << GetParam();  // the arc's top
+    EXPECT_GT(CountNear(image, QRect(100, 5, 80, 35), qRgb(192, 0, 0)), 20) << GetParam();  // "Mono"
+    EXPECT_GT(DarkPixels(image, QRect(3, 5, 67, 35)), 20) << GetParam();                    // "Serif"
+    EXPECT_EQ(DarkPixels(image, QRect(3, 58, 60, 28)), 0) << GetParam();  // nothing below the arc
+}
+
+INSTANTIATE_TEST_SUITE_P(LibreOffice, MetafileTextFixture, ::testing::Values("lo-text.emf", "lo-text.wmf"));
