@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -496,3 +497,227 @@ TEST_P(MetafileTextFixture, TextArcAndDashedBorder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LibreOffice, MetafileTextFixture, ::testing::Values("lo-text.emf", "lo-text.wmf"));
+
+// ---- Records, hand-made ---------------------------------------------------------------
+
+namespace {
+
+// Record types and values of the EMF format.
+enum : std::uint32_t {
+    EmrSetWindowExt = 9, EmrSetWindowOrg = 10, EmrSetViewportExt = 11, EmrSetMapMode = 17, EmrSetBkMode = 18,
+    EmrSetPolyFillMode = 19, EmrSetTextAlign = 22, EmrSetBkColor = 25, EmrMoveTo = 27, EmrExcludeClip = 29,
+    EmrIntersectClip = 30, EmrSaveDC = 33, EmrRestoreDC = 34, EmrSetWorldTransform = 35, EmrModifyWorldTransform = 36,
+    EmrSelectObject = 37, EmrCreatePen = 38, EmrCreateBrush = 39, EmrPie = 47, EmrLineTo = 54,
+    EmrSetArcDirection = 57, EmrBeginPath = 59, EmrEndPath = 60, EmrCloseFigure = 61, EmrFillPath = 62,
+    EmrExtSelectClipRgn = 75, EmrFont = 82, EmrExtTextOutW = 84, EmrPolyPolygon16 = 91, EmrRectangle = 43,
+};
+constexpr std::int64_t Red = 0x0000FF, Green = 0x00FF00, Blue = 0xFF0000;
+
+std::int64_t FloatBits(float f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    return bits;
+}
+
+// A solid brush of that colour selected as object 1, no pen.
+TEmfBuilder SolidEmf(std::int64_t colour) {
+    TEmfBuilder b;
+    b.Add(EmrCreateBrush, {1, 0, colour, 0}).Add(EmrSelectObject, {1}).Add(EmrSelectObject, {0x80000008});
+    return b;
+}
+
+struct TPixelCase {
+    const char* Name;
+    TByteVector Bytes;
+    std::vector<std::pair<QPoint, QRgb>> Expect;
+};
+
+std::vector<TPixelCase> EmfCases() {
+    std::vector<TPixelCase> cases;
+    {
+        TEmfBuilder b = SolidEmf(Red);
+        b.Add(EmrSetMapMode, {8}).Add(EmrSetWindowExt, {1000, 1000}).Add(EmrSetViewportExt, {100, 100});
+        b.Add(EmrRectangle, {500, 500, 900, 900});
+        cases.push_back({"anisotropic window of 1000 units", b.Bytes(), {{{70, 70}, qRgb(255, 0, 0)}, {{40, 40}, White}}});
+    }
+    {
+        TEmfBuilder b = SolidEmf(Red);
+        b.Add(EmrSetMapMode, {7}).Add(EmrSetWindowExt, {100, 100}).Add(EmrSetViewportExt, {100, 50});
+        b.Add(EmrRectangle, {0, 0, 100, 100});
+        cases.push_back({"isotropic keeps the aspect", b.Bytes(),
+                         {{{40, 40}, qRgb(255, 0, 0)}, {{60, 40}, White}, {{40, 60}, White}}});
+    }
+    {
+        TEmfBuilder b = SolidEmf(Red);  // 0.1 mm units, y up: 100 units = 1 cm = 37.8 pixels
+        b.Add(EmrSetMapMode, {2}).Add(EmrRectangle, {0, 0, 100, -100});
+        cases.push_back({"lometric", b.Bytes(), {{{18, 18}, qRgb(255, 0, 0)}, {{45, 45}, White}, {{18, 45}, White}}});
+    }
+    {
+        TEmfBuilder b = SolidEmf(Red);
+        b.Add(EmrSetWorldTransform, {FloatBits(1), 0, 0, FloatBits(1), FloatBits(50), 0});
+        b.Add(EmrModifyWorldTransform, {FloatBits(2), 0, 0, FloatBits(2), 0, 0, 2});  // scale first, then move
+        b.Add(EmrRectangle, {0, 0, 10, 10});
+        cases.push_back({"world transform", b.Bytes(),
+                         {{{60, 10}, qRgb(255, 0, 0)}, {{10, 10}, White}, {{75, 10}, White}}});
+    }
+    {
+        TEmfBuilder b = SolidEmf(Red);
+        b.Add(EmrCreateBrush, {2, 0, Green, 0}).Add(EmrSaveDC, {}).Add(EmrSelectObject, {2}).Add(EmrRestoreDC, {-1});
+        b.Add(EmrRectangle, {0, 0, 100, 100});
+        cases.push_back({"restore brings the brush back", b.Bytes(), {{{50, 50}, qRgb(255, 0, 0)}}});
+    }
+    {
+        TEmfBuilder b = SolidEmf(Red);
+        b.Add(EmrIntersectClip, {0, 0, 50, 100}).Add(EmrExcludeClip, {20, 20, 30, 30}).Add(EmrRectangle, {0, 0, 100, 100});
+        b.Add(EmrExtSelectClipRgn, {0, 5}).Add(EmrCreateBrush, {2, 0, Green, 0}).Add(EmrSelectObject, {2});
+        b.Add(EmrRectangle, {60, 60, 100, 100});
+        cases.push_back({"clipping", b.Bytes(),
+                         {{{10, 50}, qRgb(255, 0, 0)}, {{25, 25}, White}, {{75, 30}, White}, {{80, 80}, qRgb(0, 255, 0)}}});
+    }
+    {
+        TEmfBuilder b = SolidEmf(Blue);
+        b.Add(EmrBeginPath, {}).Add(EmrMoveTo, {0, 0}).Add(EmrLineTo, {100, 0}).Add(EmrLineTo, {0, 100});
+        b.Add(EmrCloseFigure, {}).Add(EmrEndPath, {}).Add(EmrFillPath, {0, 0, 100, 100});
+        cases.push_back({"filled path", b.Bytes(), {{{20, 20}, qRgb(0, 0, 255)}, {{80, 80}, White}}});
+    }
+    {
+        // Two squares, the inner one wound the same way: a hole when alternate, filled when winding.
+        const std::initializer_list<std::int64_t> squares = {
+            0, 0, 100, 100, 2, 8, 4, 4, 10 | (10 << 16), 90 | (10 << 16), 90 | (90 << 16), 10 | (90 << 16),
+            40 | (40 << 16), 60 | (40 << 16), 60 | (60 << 16), 40 | (60 << 16)};
+        TEmfBuilder alternate = SolidEmf(Blue);
+        alternate.Add(EmrPolyPolygon16, squares);
+        cases.push_back({"alternate fill", alternate.Bytes(), {{{20, 20}, qRgb(0, 0, 255)}, {{50, 50}, White}}});
+        TEmfBuilder winding = SolidEmf(Blue);
+        winding.Add(EmrSetPolyFillMode, {2}).Add(EmrPolyPolygon16, squares);
+        cases.push_back({"winding fill", winding.Bytes(), {{{20, 20}, qRgb(0, 0, 255)}, {{50, 50}, qRgb(0, 0, 255)}}});
+    }
+    {
+        TEmfBuilder ccw = SolidEmf(Green);
+        ccw.Add(EmrPie, {0, 0, 100, 100, 100, 50, 50, 0});
+        cases.push_back({"pie counter-clockwise", ccw.Bytes(), {{{75, 25}, qRgb(0, 255, 0)}, {{25, 75}, White}}});
+        TEmfBuilder cw = SolidEmf(Green);
+        cw.Add(EmrSetArcDirection, {2}).Add(EmrPie, {0, 0, 100, 100, 100, 50, 50, 0});
+        cases.push_back({"pie clockwise", cw.Bytes(), {{{75, 25}, White}, {{25, 75}, qRgb(0, 255, 0)}}});
+    }
+    {
+        TEmfBuilder hatch;  // horizontal hatch lines in blue over a yellow background
+        hatch.Add(EmrCreateBrush, {1, 2, Blue, 0}).Add(EmrSelectObject, {1}).Add(EmrSelectObject, {0x80000008});
+        hatch.Add(EmrSetBkColor, {0x00FFFF}).Add(EmrRectangle, {0, 0, 100, 100});
+        cases.push_back({"hatch on an opaque background", hatch.Bytes(), {{{50, 50}, 0}}});
+    }
+    {
+        TEmfBuilder pen;  // a 10-unit red pen around a null brush
+        pen.Add(EmrCreatePen, {1, 0, 10, 0, Red}).Add(EmrSelectObject, {1}).Add(EmrSelectObject, {0x80000005});
+        pen.Add(EmrRectangle, {20, 20, 80, 80});
+        cases.push_back({"wide pen, null brush", pen.Bytes(),
+                         {{{17, 50}, qRgb(255, 0, 0)}, {{23, 50}, qRgb(255, 0, 0)}, {{50, 50}, White}, {{10, 50}, White}}});
+    }
+    return cases;
+}
+
+}  // namespace
+
+TEST(MetafileRecords, EmfRecordsDrawWhereTheirMappingSays) {
+    for (const TPixelCase& c : EmfCases()) {
+        const QImage image = RenderBytes(c.Bytes);
+        Dump(image, std::string(c.Name) + ".png");
+        for (const auto& [at, colour] : c.Expect) {
+            if (colour == 0) continue;  // checked below
+            EXPECT_EQ(image.pixel(at), colour) << c.Name << " at " << at.x() << "," << at.y();
+        }
+        if (std::string(c.Name) == "hatch on an opaque background") {
+            EXPECT_GT(CountNear(image, QRect(50, 5, 1, 90), qRgb(0, 0, 255), 0), 5);
+            EXPECT_GT(CountNear(image, QRect(50, 5, 1, 90), qRgb(255, 255, 0), 0), 40);
+        }
+    }
+}
+
+namespace {
+
+// EXTTEXTOUTW of "HI" at (x, y): the string follows the 76 bytes of fields.
+TEmfBuilder& TextHi(TEmfBuilder& b, int x, int y) {
+    return b.Add(EmrExtTextOutW, {0, 0, 0, 0, 1, 0, 0, x, y, 2, 76, 0, 0, 0, 0, 0, 0, 'H' | ('I' << 16)});
+}
+
+TByteVector TextEmf(std::uint32_t align) {
+    TEmfBuilder b;
+    // A 30-pixel bold font of the default face, black text on a transparent background.
+    b.Add(EmrFont, {1, -30, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    b.Add(EmrSelectObject, {1}).Add(EmrSetBkMode, {1}).Add(EmrSetTextAlign, {align});
+    return TextHi(b, 50, 50).Bytes();
+}
+
+}  // namespace
+
+TEST(MetafileRecords, TextAlignmentPlacesTheString) {
+    const QImage leftTop = RenderBytes(TextEmf(0));
+    EXPECT_GT(DarkPixels(leftTop, QRect(50, 50, 50, 40)), 40);
+    EXPECT_EQ(DarkPixels(leftTop, QRect(0, 0, 48, 100)), 0);
+    EXPECT_EQ(DarkPixels(leftTop, QRect(0, 0, 100, 48)), 0);
+
+    const QImage centreBaseline = RenderBytes(TextEmf(6 | 24));
+    const int left = DarkPixels(centreBaseline, QRect(0, 0, 50, 100));
+    const int right = DarkPixels(centreBaseline, QRect(50, 0, 50, 100));
+    EXPECT_GT(left, 20);
+    EXPECT_GT(right, 20);
+    EXPECT_EQ(DarkPixels(centreBaseline, QRect(0, 53, 100, 47)), 0);  // nothing below the baseline
+
+    const QImage rightBottom = RenderBytes(TextEmf(2 | 8));
+    EXPECT_GT(DarkPixels(rightBottom, QRect(0, 0, 50, 50)), 40);
+    EXPECT_EQ(DarkPixels(rightBottom, QRect(52, 0, 48, 100)), 0);
+    EXPECT_EQ(DarkPixels(rightBottom, QRect(0, 52, 100, 48)), 0);
+}
+
+TEST(MetafileRecords, WmfObjectsTakeTheLowestFreeSlot) {
+    TWmfBuilder b;
+    b.Add(0x02FC, {0, 0x00FF, 0, 0})   // red brush: slot 0
+        .Add(0x02FC, {0, 0xFF00, 0, 0})  // green brush: slot 1
+        .Add(0x01F0, {0})                // slot 0 free again
+        .Add(0x02FC, {0, 0, 0xFF, 0})    // blue brush: slot 0
+        .Add(0x012D, {0})
+        .Add(0x041B, {50, 50, 0, 0})
+        .Add(0x012D, {1})
+        .Add(0x041B, {100, 100, 50, 50});
+    const QImage image = RenderBytes(b.Bytes(true));
+    EXPECT_EQ(image.pixel(25, 25), qRgb(0, 0, 255));
+    EXPECT_EQ(image.pixel(75, 75), qRgb(0, 255, 0));
+}
+
+TEST(MetafileRecords, WmfWindowMapsLogicalUnitsIntoTheBox) {
+    // The window (-50, -50) + (200, 200) over a 100-pixel box: logical (0, 0) is pixel (25, 25).
+    TWmfBuilder b;
+    b.Add(0x020B, {-50, -50}).Add(0x020C, {200, 200}).Add(0x02FC, {0, 0x00FF, 0, 0}).Add(0x012D, {0});
+    b.Add(0x041B, {0, 0, -50, -50});
+    const QImage placed = RenderBytes(b.Bytes(true));
+    EXPECT_EQ(placed.pixel(12, 12), qRgb(255, 0, 0));
+    EXPECT_EQ(placed.pixel(40, 40), White);
+
+    // A plain file takes its size from the window; a negative extent turns y up.
+    TWmfBuilder plain;
+    plain.Add(0x020B, {80, 0}).Add(0x020C, {-80, 120}).Add(0x02FC, {0, 0x00FF, 0, 0}).Add(0x012D, {0});
+    plain.Add(0x041B, {40, 60, 0, 0});  // bottom 40, right 60, top 0, left 0
+    const TMetafile m = TMetafile::Read(plain.Bytes(false));
+    EXPECT_EQ(QSize(m.Width(), m.Height()), QSize(120, 80));
+    const QImage image = m.Render();
+    EXPECT_EQ(image.pixel(30, 60), qRgb(255, 0, 0));
+    EXPECT_EQ(image.pixel(30, 20), White);
+    EXPECT_EQ(image.pixel(90, 60), White);
+    // Saved as placeable, the plain file gets the window as its box at 96 units per inch.
+    const TByteVector saved = m.SaveWmf();
+    EXPECT_EQ(U16(saved, 10), 120);
+    EXPECT_EQ(U16(saved, 12), 80);
+    EXPECT_EQ(U16(saved, 14), 96);
+    EXPECT_TRUE(SamePixels(TMetafile::Read(saved).Render(), image));
+}
+
+TEST(MetafileRecords, WmfTextOutDrawsTheString) {
+    TWmfBuilder b;
+    b.Add(0x02FB, {-30, 0, 0, 0, 700, 0, 0, 0, 0})  // a 30-unit bold font of the default face
+        .Add(0x012D, {0})
+        .Add(0x0102, {1})                              // transparent background
+        .Add(0x0521, {2, 'H' | ('I' << 8), 20, 20});   // "HI" at (20, 20), top-left aligned
+    const QImage image = RenderBytes(b.Bytes(true));
+    EXPECT_GT(DarkPixels(image, QRect(20, 20, 50, 40)), 40);
+    EXPECT_EQ(DarkPixels(image, QRect(0, 0, 100, 18)), 0);
+}
