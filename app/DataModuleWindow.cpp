@@ -18,6 +18,8 @@ TMsgIcon IconOf(store::TBoxIcon icon) {
             return TMsgIcon::Warning;
         case store::TBoxIcon::Error:
             return TMsgIcon::Error;
+        case store::TBoxIcon::Confirmation:
+            return TMsgIcon::Confirmation;
         case store::TBoxIcon::None:
             break;
     }

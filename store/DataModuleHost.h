@@ -6,7 +6,10 @@
 
 namespace pixhold::store {
 
-enum class TBoxIcon { None, Warning, Error };
+enum class TBoxIcon { None, Warning, Error, Confirmation };
+
+// The caption of confirmation boxes.
+inline const QString ConfirmCaption = QStringLiteral("Confirm");
 
 // What the data module needs of the window side: message boxes and
 // questions, the hourglass, the password prompt, pending window messages, and

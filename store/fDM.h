@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "CofferDatabase.h"
 #include "CofferSession.h"
@@ -49,6 +50,11 @@ public:
     // Either password may be empty; an empty new one leaves the table
     // unencrypted and without password.
     void ChangeTablePassword(const std::string& oldPassword, const std::string& newPassword);
+
+    // The stored thumbnail of the tblData record at the bookmark, read without
+    // moving tblData for good (its position is restored). Raises when the
+    // record cannot be read, or while tblData is being edited.
+    std::vector<std::uint8_t> ReadThumbAt(const engine::TBookmark& bookmark);
 
     // Event handlers.
     void CofferSession1Password(engine::TCofferSession& sender, bool& continueOpen);
