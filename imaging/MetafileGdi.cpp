@@ -54,7 +54,7 @@ double EllipseAngle(const QRectF& box, QPointF p) {
 TPenSpec PenOf(std::uint32_t style, double width, const QColor& colour) {
     TPenSpec pen;
     pen.Colour = colour;
-    pen.Width = std::fabs(width);
+    pen.Width = std::min(std::fabs(width), 32767.0);  // wider only costs time
     switch (style & 0x0F) {
     case 1: pen.Style = Qt::DashLine; break;
     case 2: pen.Style = Qt::DotLine; break;
@@ -504,6 +504,8 @@ void TDeviceContext::Text(QPointF at, const QString& text, const std::vector<dou
 }
 
 // ---- Bitmaps -------------------------------------------------------------------
+
+void TDeviceContext::SetOpacity(double opacity) { painter_.setOpacity(opacity); }
 
 void TDeviceContext::PatBlt(const QRectF& dest, TRop rop) {
     if (inPath_) return;

@@ -112,6 +112,7 @@ public:
               const QRectF& box);
     void DrawBitmap(const QRectF& dest, const QRectF& source, const QImage& image, TRop rop);
     void PatBlt(const QRectF& dest, TRop rop);
+    void SetOpacity(double opacity);
 
     void BeginPath();
     void EndPath() { inPath_ = false; }

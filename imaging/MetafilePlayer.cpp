@@ -6,6 +6,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 namespace pixhold::imaging::metafile {
 
 namespace {
@@ -68,11 +70,24 @@ TFontSpec FontW(const TLeReader& r, std::size_t o) {
 }
 
 // A DIB inside an EMF record: header and bits at offsets from the record's start.
+// `alpha`: a 32-bit DIB's fourth byte is alpha whatever its header says.
 bool RecordDib(const TLeReader& r, std::size_t offBmi, std::size_t cbBmi, std::size_t offBits, std::size_t cbBits,
-               QImage& image) {
+               QImage& image, bool alpha = false) {
     if (cbBmi == 0) return false;
-    image = BitmapOfDib(r.Sub(offBmi, cbBmi), r.Sub(offBits, cbBits)).ToImage();
+    TBitmap bitmap = BitmapOfDib(r.Sub(offBmi, cbBmi), r.Sub(offBits, cbBits));
+    if (alpha && bitmap.BitCount == 32) bitmap.HasAlpha = true;
+    image = bitmap.ToImage();
     return !image.isNull();
+}
+
+// An XFORM; one with a value that is not a finite number makes the record count as damaged.
+QTransform Xform(const TLeReader& r, std::size_t o) {
+    double m[6];
+    for (int i = 0; i < 6; ++i) {
+        m[i] = r.F32(o + 4 * static_cast<std::size_t>(i));
+        if (!std::isfinite(m[i])) throw EShortRecord{};
+    }
+    return QTransform(m[0], m[1], m[2], m[3], m[4], m[5]);
 }
 
 TRop RopOf(std::uint32_t rop) { return static_cast<TRop>(rop); }
@@ -170,10 +185,10 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
     case emr::SaveDC: dc_.Save(); break;
     case emr::RestoreDC: dc_.Restore(r.I32(8)); break;
     case emr::SetWorldTransform:
-        s.World = QTransform(r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28));
+        s.World = Xform(r, 8);
         break;
     case emr::ModifyWorldTransform: {
-        const QTransform x(r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28));
+        const QTransform x = Xform(r, 8);
         switch (r.U32(32)) {
         case 1: s.World = QTransform(); break;
         case 2: s.World = x * s.World; break;  // the new transform applies first
@@ -323,6 +338,21 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
         }
         const QSizeF srcSize = type == emr::StretchBlt ? QSizeF(r.I32(100), r.I32(104)) : dest.size();
         Bitmap(dest, QRectF(QPointF(r.I32(44), r.I32(48)), srcSize), image, rop, false);
+        break;
+    }
+    case emr::AlphaBlend: {
+        // BLENDFUNCTION: operation, flags, constant alpha, AC_SRC_ALPHA (the DIB's alpha, premultiplied).
+        const QRectF dest(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+        const std::uint32_t blend = r.U32(40);
+        const bool alpha = ((blend >> 24) & 1) != 0;
+        QImage image;
+        if (!RecordDib(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), image, alpha)) break;
+        if (alpha && image.format() == QImage::Format_ARGB32) {
+            image.reinterpretAsFormat(QImage::Format_ARGB32_Premultiplied);
+        }
+        dc_.SetOpacity(((blend >> 16) & 0xFF) / 255.0);
+        Bitmap(dest, QRectF(QPointF(r.I32(44), r.I32(48)), QSizeF(r.I32(100), r.I32(104))), image, 0x00CC0020, false);
+        dc_.SetOpacity(1.0);
         break;
     }
     case emr::StretchDIBits: {
