@@ -764,3 +764,32 @@ TEST(MetafileDamage, ChangedBytesAnywhereNeverCrashOrHang) {
     EXPECT_GT(rendered, 100);
     EXPECT_GT(refused, 10);
 }
+
+TEST(MetafileRecords, AlphaBlendUsesConstantAndPictureAlpha) {
+    // ALPHABLEND of a 1 x 1 32-bit DIB stretched over the whole picture; the DIB follows the 108 bytes of fields.
+    auto blend = [](std::int64_t function, std::int64_t pixel) {
+        TEmfBuilder b;
+        b.Add(114, {0, 0, 99, 99, 0, 0, 100, 100, function, 0, 0, FloatBits(1), 0, 0, FloatBits(1), 0, 0, 0, 0,
+                    108, 40, 148, 4, 1, 1,
+                    40, 1, 1, 1 | (32 << 16), 0, 4, 0, 0, 0, 0, pixel});
+        return RenderBytes(b.Bytes());
+    };
+    const QRgb half = blend(128 << 16, 0x000000FF).pixel(50, 50);  // constant alpha 128, opaque blue
+    EXPECT_NEAR(qRed(half), 127, 2);
+    EXPECT_NEAR(qGreen(half), 127, 2);
+    EXPECT_EQ(qBlue(half), 255);
+    EXPECT_EQ(blend((255 << 16) | (1ll << 24), 0x00000000).pixel(50, 50), White);       // transparent pixel
+    EXPECT_EQ(blend((255 << 16) | (1ll << 24), 0xFF0000FF).pixel(50, 50), qRgb(0, 0, 255));  // opaque pixel
+}
+
+TEST(MetafileWriting, OtherKindIsWrittenAsItsPicture) {
+    // An EMF of vector records becomes a WMF bitmap of its rendering, and a WMF
+    // an EMF of its rendering: the same pixels at 1:1.
+    for (const char* name : {"lo-text.emf", "lo-text.wmf"}) {
+        const TMetafile m = TMetafile::Read(ReadFixture(name));
+        const TMetafile other = TMetafile::Read(m.Enhanced() ? m.SaveWmf() : m.SaveEmf());
+        EXPECT_NE(other.Enhanced(), m.Enhanced()) << name;
+        EXPECT_EQ(QSize(other.Width(), other.Height()), QSize(m.Width(), m.Height())) << name;
+        EXPECT_TRUE(SamePixels(other.Render(), m.Render())) << name;
+    }
+}
