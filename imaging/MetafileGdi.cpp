@@ -104,8 +104,11 @@ TGdiObject StockObject(std::uint32_t index) {
 
 TDeviceContext::TDeviceContext(QPainter& painter, const QRectF& target, const QTransform& toTarget,
                                QPointF deviceDpi)
-    : painter_(painter), toTarget_(toTarget), deviceDpi_(deviceDpi) {
-    targetClip_.addRect(target);
+    // The painter's own transform stays under everything the metafile does.
+    : painter_(painter), toTarget_(toTarget * painter.transform()), deviceDpi_(deviceDpi) {
+    QPainterPath targetPath;
+    targetPath.addRect(target);
+    targetClip_ = painter.transform().map(targetPath);
     state_.Clip = targetClip_;
     painter_.setClipRect(target);
 }
@@ -557,7 +560,10 @@ void TDeviceContext::DrawBitmap(const QRectF& dest, const QRectF& source, const 
     }
     painter_.setTransform(Full());
     painter_.setCompositionMode(mode);
+    const bool smooth = painter_.testRenderHint(QPainter::SmoothPixmapTransform);
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, state_.StretchMode == 4);
     painter_.drawImage(target, picture, from);
+    painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter_.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 

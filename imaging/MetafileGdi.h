@@ -79,13 +79,14 @@ struct TDcState {
     std::uint32_t TextAlign = 0;
     int PolyFillMode = 1;  // ALTERNATE
     bool ArcClockwise = false;
+    int StretchMode = 1;  // BLACKONWHITE; HALFTONE 4 smooths stretched bitmaps
     QPointF Position;
     QPainterPath Clip;  // output coordinates
 };
 
 class TDeviceContext {
 public:
-    // `toTarget` maps device units to the painter's coordinates; `deviceDpi`
+    // `toTarget` maps device units to the painter's logical coordinates; `deviceDpi`
     // gives the device units per inch for the fixed mapping modes.
     TDeviceContext(QPainter& painter, const QRectF& target, const QTransform& toTarget, QPointF deviceDpi);
 

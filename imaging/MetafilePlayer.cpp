@@ -174,6 +174,7 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
         break;
     }
     case emr::SetMapMode: s.MapMode = r.I32(8); break;
+    case emr::SetStretchBltMode: s.StretchMode = r.I32(8); break;
     case emr::SetBkMode: s.BkMode = r.I32(8); break;
     case emr::SetPolyFillMode: s.PolyFillMode = r.I32(8); break;
     case emr::SetTextAlign: s.TextAlign = r.U32(8); break;
@@ -496,6 +497,7 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
         break;
     }
     case meta::SetBkMode: s.BkMode = r.U16(6); break;
+    case meta::SetStretchBltMode: s.StretchMode = r.U16(6); break;
     case meta::SetPolyFillMode: s.PolyFillMode = r.U16(6); break;
     case meta::SetTextAlign: s.TextAlign = r.U16(6); break;
     case meta::SetTextColor: s.TextColour = ColourRef(U32At(r, 6)); break;

@@ -278,6 +278,18 @@ TEST(MetafileWriting, DrawStretchesTheFrameIntoTheTarget) {
     EXPECT_EQ(canvas.pixel(5, 30), White);
     EXPECT_EQ(canvas.pixel(55, 30), White);
     EXPECT_EQ(canvas.pixel(30, 45), White);
+
+    // The painter's own transform applies on top: (10, 20, 40, 20) scaled by 2 and moved by (5, 5).
+    canvas.fill(Qt::white);
+    painter.begin(&canvas);
+    painter.translate(5, 5);
+    painter.scale(2, 2);
+    m.Draw(painter, QRectF(10, 20, 40, 20));
+    painter.end();
+    EXPECT_EQ(canvas.pixel(35, 65), qRgb(255, 0, 0));  // first column: x 25..45
+    EXPECT_EQ(canvas.pixel(80, 65), qRgb(0, 0, 255));
+    EXPECT_EQ(canvas.pixel(20, 65), White);
+    EXPECT_EQ(canvas.pixel(50, 40), White);
 }
 
 // ---- Drawings made by other programs --------------------------------------------
