@@ -378,8 +378,6 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
 
 // ---- WMF -------------------------------------------------------------------
 
-std::uint32_t U32At(const TLeReader& r, std::size_t o) { return r.U32(o); }
-
 TFontSpec FontA(const TLeReader& r, std::size_t o) {
     TFontSpec f;
     f.Height = r.I16(o);
@@ -500,8 +498,8 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
     case meta::SetStretchBltMode: s.StretchMode = r.U16(6); break;
     case meta::SetPolyFillMode: s.PolyFillMode = r.U16(6); break;
     case meta::SetTextAlign: s.TextAlign = r.U16(6); break;
-    case meta::SetTextColor: s.TextColour = ColourRef(U32At(r, 6)); break;
-    case meta::SetBkColor: s.BkColour = ColourRef(U32At(r, 6)); break;
+    case meta::SetTextColor: s.TextColour = ColourRef(r.U32(6)); break;
+    case meta::SetBkColor: s.BkColour = ColourRef(r.U32(6)); break;
     case meta::MoveTo: dc_.MoveTo(Point16(r, 6)); break;
     case meta::LineTo: dc_.LineTo(Point16(r, 6)); break;
     case meta::SaveDC: dc_.Save(); break;
@@ -519,14 +517,14 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
     case meta::CreatePenIndirect: {
         TGdiObject o;
         o.Kind = TGdiObject::KindPen;
-        o.Pen = PenOf(r.U16(6), r.I16(8), ColourRef(U32At(r, 12)));
+        o.Pen = PenOf(r.U16(6), r.I16(8), ColourRef(r.U32(12)));
         Create(o);
         break;
     }
     case meta::CreateBrushIndirect: {
         TGdiObject o;
         o.Kind = TGdiObject::KindBrush;
-        o.Brush = BrushOf(r.U16(6), ColourRef(U32At(r, 8)), r.U16(12));
+        o.Brush = BrushOf(r.U16(6), ColourRef(r.U32(8)), r.U16(12));
         Create(o);
         break;
     }
@@ -607,7 +605,7 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
         dc_.PolyPolygon(list);
         break;
     }
-    case meta::SetPixel: dc_.SetPixel(Point16(r, 10), ColourRef(U32At(r, 6))); break;
+    case meta::SetPixel: dc_.SetPixel(Point16(r, 10), ColourRef(r.U32(6))); break;
     case meta::IntersectClipRect: dc_.IntersectClip(Box16(r, 6)); break;
     case meta::ExcludeClipRect: dc_.ExcludeClip(Box16(r, 6)); break;
     case meta::OffsetClipRgn: dc_.OffsetClip(Point16(r, 6)); break;

@@ -179,6 +179,11 @@ TByteVector WmfOfBitmap(const TBitmap& bitmap) {
 }
 
 TByteVector PlaceableWmf(const QRect& box, int unitsPerInch, TBytes records) {
+    const auto fits = [](std::int64_t v) { return v >= -32768 && v <= 32767; };
+    if (!fits(box.left()) || !fits(box.top()) || !fits(std::int64_t{box.left()} + box.width()) ||
+        !fits(std::int64_t{box.top()} + box.height()) || unitsPerInch <= 0 || unitsPerInch > 65535) {
+        throw EInvalidGraphic("The metafile's bounding box does not fit a placeable Windows metafile header");
+    }
     TByteVector out;
     TLeWriter o(out);
     o.U32(PlaceableKey);

@@ -261,6 +261,10 @@ TEST(MetafileWriting, WideBitmapsAreRefusedForWindowsMetafiles) {
     const TMetafile m = TMetafile::FromBitmap(QImage(40000, 1, QImage::Format_RGB32));
     EXPECT_THROW(m.SaveWmf(), EInvalidGraphic);
     EXPECT_THROW(TMetafile().SaveEmf(), EInvalidGraphic);
+    // A plain WMF whose window ends beyond 16 bits has no placeable header.
+    const TMetafile far = TMetafile::Read(TWmfBuilder().Add(0x020B, {30000, 30000}).Add(0x020C, {100, 30000}).Bytes(false));
+    EXPECT_EQ(far.Width(), 30000);
+    EXPECT_THROW(far.SaveWmf(), EInvalidGraphic);
 }
 
 TEST(MetafileWriting, DrawStretchesTheFrameIntoTheTarget) {
