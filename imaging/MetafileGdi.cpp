@@ -309,6 +309,12 @@ void TDeviceContext::SetPixel(QPointF p, const QColor& colour) {
     painter_.fillRect(QRectF(p, QSizeF(1, 1)), colour);
 }
 
+void TDeviceContext::FillRects(const std::vector<QRectF>& rects) {
+    QPainterPath path;
+    for (const QRectF& r : rects) path.addRect(r.normalized());
+    Shape(path, true, false);
+}
+
 void TDeviceContext::Shape(const QPainterPath& shape, bool fill, bool stroke) {
     if (inPath_) {
         path_.addPath(shape);

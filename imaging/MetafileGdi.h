@@ -109,6 +109,7 @@ public:
     void Arc(const QRectF& box, QPointF start, QPointF end, TArcKind kind);
     void AngleArc(QPointF centre, double radius, double start, double sweep);
     void SetPixel(QPointF p, const QColor& colour);
+    void FillRects(const std::vector<QRectF>& rects);  // with the brush, no outline
     void Text(QPointF at, const QString& text, const std::vector<double>& dx, std::uint32_t options,
               const QRectF& box);
     void DrawBitmap(const QRectF& dest, const QRectF& source, const QImage& image, TRop rop);

@@ -80,6 +80,15 @@ bool RecordDib(const TLeReader& r, std::size_t offBmi, std::size_t cbBmi, std::s
     return !image.isNull();
 }
 
+// The rectangles of a RGNDATA (32-byte header: size, type, count, bytes, bounds).
+std::vector<QRectF> RegionData(const TLeReader& r, std::size_t o) {
+    const std::uint32_t count = r.U32(o + 8);
+    if (count > r.Size() / 16) throw EShortRecord{};
+    std::vector<QRectF> rects;
+    for (std::uint32_t i = 0; i < count; ++i) rects.push_back(RectL(r, o + 32 + 16 * static_cast<std::size_t>(i)));
+    return rects;
+}
+
 // An XFORM; one with a value that is not a finite number makes the record count as damaged.
 QTransform Xform(const TLeReader& r, std::size_t o) {
     double m[6];
@@ -297,13 +306,23 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
             if (mode == 5) dc_.ResetClip();  // RGN_COPY of no region
             break;
         }
-        const std::uint32_t count = r.U32(24);
-        if (count > r.Size() / 16) throw EShortRecord{};
-        std::vector<QRectF> rects;
-        for (std::uint32_t i = 0; i < count; ++i) rects.push_back(RectL(r, 48 + 16 * static_cast<std::size_t>(i)));
-        dc_.ClipToDeviceRects(rects, mode);
+        dc_.ClipToDeviceRects(RegionData(r, 16), mode);
         break;
     }
+    case emr::FillRgn: {
+        const TBrushSpec current = s.Brush;
+        const std::uint32_t index = r.U32(28);
+        if (index & 0x80000000u) {
+            dc_.Select(StockObject(index & 0x7FFFFFFFu));
+        } else if (const auto it = objects_.find(index); it != objects_.end()) {
+            dc_.Select(it->second);
+        }
+        const std::vector<QRectF> rects = RegionData(r, 32);
+        dc_.FillRects(rects);
+        s.Brush = current;
+        break;
+    }
+    case emr::PaintRgn: dc_.FillRects(RegionData(r, 28)); break;
     case emr::ExtTextOutW:
     case emr::ExtTextOutA: {
         const QPointF ref = PointL(r, 36);

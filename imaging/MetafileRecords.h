@@ -81,7 +81,7 @@ enum : std::uint32_t {
     Rectangle = 43, RoundRect = 44, Arc = 45, Chord = 46, Pie = 47, LineTo = 54, ArcTo = 55,
     SetArcDirection = 57, BeginPath = 59, EndPath = 60, CloseFigure = 61, FillPath = 62,
     StrokeAndFillPath = 63, StrokePath = 64, FlattenPath = 65, WidenPath = 66, SelectClipPath = 67,
-    AbortPath = 68, GdiComment = 70, ExtSelectClipRgn = 75, BitBlt = 76, StretchBlt = 77,
+    AbortPath = 68, GdiComment = 70, FillRgn = 71, PaintRgn = 74, ExtSelectClipRgn = 75, BitBlt = 76, StretchBlt = 77,
     SetDIBitsToDevice = 80, StretchDIBits = 81, ExtCreateFontIndirectW = 82, ExtTextOutA = 83,
     ExtTextOutW = 84, PolyBezier16 = 85, Polygon16 = 86, Polyline16 = 87, PolyBezierTo16 = 88,
     PolylineTo16 = 89, PolyPolyline16 = 90, PolyPolygon16 = 91, CreateMonoBrush = 93,

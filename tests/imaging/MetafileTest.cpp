@@ -629,6 +629,13 @@ std::vector<TPixelCase> EmfCases() {
         cases.push_back({"wide pen, null brush", pen.Bytes(),
                          {{{17, 50}, qRgb(255, 0, 0)}, {{23, 50}, qRgb(255, 0, 0)}, {{50, 50}, White}, {{10, 50}, White}}});
     }
+    {
+        TEmfBuilder region = SolidEmf(Red);  // FILLRGN with the black stock brush, then the red brush again
+        region.Add(71, {0, 0, 40, 40, 48, 0x80000004, 32, 1, 1, 16, 10, 10, 40, 40, 10, 10, 40, 40});
+        region.Add(EmrRectangle, {60, 60, 90, 90});
+        cases.push_back({"fill region", region.Bytes(),
+                         {{{25, 25}, qRgb(0, 0, 0)}, {{50, 50}, White}, {{75, 75}, qRgb(255, 0, 0)}}});
+    }
     return cases;
 }
 
