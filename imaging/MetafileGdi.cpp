@@ -1,6 +1,7 @@
 #include "MetafileGdi.h"
 
 #include <QFontMetricsF>
+#include <QLinearGradient>
 #include <QPainter>
 
 #include <algorithm>
@@ -313,6 +314,31 @@ void TDeviceContext::FillRects(const std::vector<QRectF>& rects) {
     QPainterPath path;
     for (const QRectF& r : rects) path.addRect(r.normalized());
     Shape(path, true, false);
+}
+
+void TDeviceContext::FillGradientRect(const QRectF& box, const QColor& from, const QColor& to, bool vertical) {
+    if (inPath_) return;
+    const QRectF r = box.normalized();
+    QLinearGradient gradient(box.topLeft(), vertical ? QPointF(box.left(), box.bottom()) : QPointF(box.right(), box.top()));
+    gradient.setColorAt(0, from);
+    gradient.setColorAt(1, to);
+    painter_.setTransform(Full());
+    painter_.fillRect(r, QBrush(gradient));
+}
+
+void TDeviceContext::FillGradientTriangle(const QPolygonF& corners, const std::vector<QColor>& colours) {
+    if (inPath_ || corners.size() != 3 || colours.size() != 3) return;
+    int red = 0, green = 0, blue = 0;
+    for (const QColor& c : colours) {
+        red += c.red();
+        green += c.green();
+        blue += c.blue();
+    }
+    QPainterPath path;
+    path.addPolygon(corners);
+    path.closeSubpath();
+    painter_.setTransform(Full());
+    painter_.fillPath(path, QColor(red / 3, green / 3, blue / 3));
 }
 
 void TDeviceContext::Shape(const QPainterPath& shape, bool fill, bool stroke) {

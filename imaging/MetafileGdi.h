@@ -110,6 +110,8 @@ public:
     void AngleArc(QPointF centre, double radius, double start, double sweep);
     void SetPixel(QPointF p, const QColor& colour);
     void FillRects(const std::vector<QRectF>& rects);  // with the brush, no outline
+    void FillGradientRect(const QRectF& box, const QColor& from, const QColor& to, bool vertical);
+    void FillGradientTriangle(const QPolygonF& corners, const std::vector<QColor>& colours);
     void Text(QPointF at, const QString& text, const std::vector<double>& dx, std::uint32_t options,
               const QRectF& box);
     void DrawBitmap(const QRectF& dest, const QRectF& source, const QImage& image, TRop rop);

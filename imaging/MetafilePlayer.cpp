@@ -375,6 +375,31 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
         dc_.SetOpacity(1.0);
         break;
     }
+    case emr::GradientFill: {
+        // TRIVERTEX: x, y, then 16-bit red, green, blue, alpha; then rectangles or triangles of vertex indexes.
+        const std::uint32_t vertices = r.U32(24), parts = r.U32(28), mode = r.U32(32);
+        if (vertices > r.Size() / 16 || parts > r.Size() / 8) throw EShortRecord{};
+        std::vector<std::pair<QPointF, QColor>> v;
+        for (std::uint32_t i = 0; i < vertices; ++i) {
+            const std::size_t o = 36 + 16 * static_cast<std::size_t>(i);
+            v.emplace_back(PointL(r, o), QColor(r.U16(o + 8) >> 8, r.U16(o + 10) >> 8, r.U16(o + 12) >> 8));
+        }
+        const std::size_t at = 36 + 16 * static_cast<std::size_t>(vertices);
+        for (std::uint32_t i = 0; i < parts; ++i) {
+            if (mode == 2) {  // triangles: filled with the mean of their corners' colours
+                const std::size_t o = at + 12 * static_cast<std::size_t>(i);
+                const std::uint32_t a = r.U32(o), b = r.U32(o + 4), c = r.U32(o + 8);
+                if (a >= v.size() || b >= v.size() || c >= v.size()) continue;
+                dc_.FillGradientTriangle({v[a].first, v[b].first, v[c].first}, {v[a].second, v[b].second, v[c].second});
+            } else {
+                const std::size_t o = at + 8 * static_cast<std::size_t>(i);
+                const std::uint32_t a = r.U32(o), b = r.U32(o + 4);
+                if (a >= v.size() || b >= v.size()) continue;
+                dc_.FillGradientRect(QRectF(v[a].first, v[b].first), v[a].second, v[b].second, mode == 1);
+            }
+        }
+        break;
+    }
     case emr::StretchDIBits: {
         QImage image;
         if (!RecordDib(r, r.U32(48), r.U32(52), r.U32(56), r.U32(60), image)) break;

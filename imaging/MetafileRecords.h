@@ -85,7 +85,7 @@ enum : std::uint32_t {
     SetDIBitsToDevice = 80, StretchDIBits = 81, ExtCreateFontIndirectW = 82, ExtTextOutA = 83,
     ExtTextOutW = 84, PolyBezier16 = 85, Polygon16 = 86, Polyline16 = 87, PolyBezierTo16 = 88,
     PolylineTo16 = 89, PolyPolyline16 = 90, PolyPolygon16 = 91, CreateMonoBrush = 93,
-    CreateDIBPatternBrushPt = 94, ExtCreatePen = 95, AlphaBlend = 114,
+    CreateDIBPatternBrushPt = 94, ExtCreatePen = 95, AlphaBlend = 114, GradientFill = 118,
 };
 }  // namespace emr
 

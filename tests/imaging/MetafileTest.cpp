@@ -816,3 +816,26 @@ TEST(MetafileWriting, OtherKindIsWrittenAsItsPicture) {
         EXPECT_TRUE(SamePixels(other.Render(), m.Render())) << name;
     }
 }
+
+TEST(MetafileRecords, GradientFillRectanglesAndTriangles) {
+    // Two vertices, red at (0, 0) and blue at (100, 100), one horizontal rectangle.
+    TEmfBuilder rect;
+    rect.Add(118, {0, 0, 99, 99, 2, 1, 0, 0, 0, 0xFF00, 0, 100, 100, 0, 0xFF00, 0, 1});
+    const QImage h = RenderBytes(rect.Bytes());
+    EXPECT_TRUE(Near(h.pixel(2, 50), qRgb(255, 0, 0), 12)) << std::hex << h.pixel(2, 50);
+    EXPECT_TRUE(Near(h.pixel(97, 50), qRgb(0, 0, 255), 12));
+    EXPECT_TRUE(Near(h.pixel(50, 10), qRgb(127, 0, 127), 12)) << std::hex << h.pixel(50, 10);
+    EXPECT_EQ(h.pixel(50, 10), h.pixel(50, 90));  // horizontal: the same down a column
+
+    // A triangle of three grey corners over the top-left half.
+    TEmfBuilder tri;
+    tri.Add(118, {0, 0, 99, 99, 3, 1, 2, 0, 0, 0x3000 | (0x3000ll << 16), 0x3000, 100, 0, 0x3000 | (0x3000ll << 16),
+                  0x3000, 0, 100, 0x3000 | (0x3000ll << 16), 0x3000, 0, 1, 2});
+    const QImage t = RenderBytes(tri.Bytes());
+    EXPECT_EQ(t.pixel(20, 20), qRgb(0x30, 0x30, 0x30));
+    EXPECT_EQ(t.pixel(80, 80), White);
+    // A vertex index beyond the table draws nothing.
+    TEmfBuilder bad;
+    bad.Add(118, {0, 0, 99, 99, 1, 1, 0, 0, 0, 0, 0, 0, 5});
+    EXPECT_EQ(RenderBytes(bad.Bytes()).pixel(50, 50), White);
+}
