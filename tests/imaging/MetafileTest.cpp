@@ -294,6 +294,17 @@ TEST(MetafileWriting, DrawStretchesTheFrameIntoTheTarget) {
     EXPECT_EQ(canvas.pixel(80, 65), qRgb(0, 0, 255));
     EXPECT_EQ(canvas.pixel(20, 65), White);
     EXPECT_EQ(canvas.pixel(50, 40), White);
+
+    // Drawing beyond the metafile's frame stays inside the target.
+    TEmfBuilder wide;
+    wide.Add(39, {1, 0, 0x0000FF, 0}).Add(37, {1}).Add(43, {-50, -50, 150, 150});
+    canvas.fill(Qt::white);
+    painter.begin(&canvas);
+    TMetafile::Read(wide.Bytes()).Draw(painter, QRectF(25, 25, 50, 50));
+    painter.end();
+    EXPECT_EQ(canvas.pixel(50, 50), qRgb(255, 0, 0));
+    EXPECT_EQ(canvas.pixel(20, 50), White);
+    EXPECT_EQ(canvas.pixel(80, 80), White);
 }
 
 // ---- Drawings made by other programs --------------------------------------------
@@ -438,6 +449,7 @@ TEST(MetafileDamage, RecordsTooShortForTheirFieldsDrawNothing) {
         .Add(3, {0, 0, 10, 10, 1000000, 0, 0, 50, 0, 50, 50})
         .Add(8, {0, 0, 10, 10, 2, 3, 2, 5, 0, 0, 50, 0, 50, 50})
         .Add(84, {0, 0, 10, 10, 1, 0, 0, 10, 10, 5, 100000, 0, 0, 0, 0, 0, 0})
+        .Add(9999, {1, 2, 3})         // an unknown record is passed over
         .Add(43, {60, 60, 90, 90});  // a good rectangle after them still draws
     const QImage image = RenderBytes(emf.Bytes());
     EXPECT_EQ(image.pixel(25, 10), White);
