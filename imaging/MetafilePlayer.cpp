@@ -99,8 +99,6 @@ QTransform Xform(const TLeReader& r, std::size_t o) {
     return QTransform(m[0], m[1], m[2], m[3], m[4], m[5]);
 }
 
-TRop RopOf(std::uint32_t rop) { return static_cast<TRop>(rop); }
-
 class TEmfPlayer {
 public:
     TEmfPlayer(const TEmfHeader& header, QPainter& painter, const QRectF& target)
@@ -163,7 +161,7 @@ void TEmfPlayer::Bitmap(const QRectF& dest, const QRectF& src, const QImage& ima
     QRectF source = src;
     // StretchDIBits counts the source's y from the bottom row of the DIB.
     if (bottomUp) source.moveTop(image.height() - src.top() - src.height());
-    dc_.DrawBitmap(dest, source, image, RopOf(rop));
+    dc_.DrawBitmap(dest, source, image, rop);
 }
 
 void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
@@ -353,7 +351,7 @@ void TEmfPlayer::Record(std::uint32_t type, const TLeReader& r) {
         const std::uint32_t rop = r.U32(40);
         QImage image;
         if (!RecordDib(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), image)) {
-            dc_.PatBlt(dest, RopOf(rop));
+            dc_.PatBlt(dest, rop);
             break;
         }
         const QSizeF srcSize = type == emr::StretchBlt ? QSizeF(r.I32(100), r.I32(104)) : dest.size();
@@ -502,7 +500,7 @@ private:
         const QImage image = BitmapOfPackedDib(dib).ToImage();
         if (image.isNull()) return;
         if (bottomUp) src.moveTop(image.height() - src.top() - src.height());
-        dc_.DrawBitmap(dest, src, image, RopOf(rop));
+        dc_.DrawBitmap(dest, src, image, rop);
     }
 
     TDeviceContext dc_;
@@ -681,7 +679,7 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
     }
     case meta::PatBlt: {
         const QRectF dest(r.I16(16), r.I16(14), r.I16(12), r.I16(10));
-        dc_.PatBlt(dest, RopOf(r.U32(6)));
+        dc_.PatBlt(dest, r.U32(6));
         break;
     }
     case meta::StretchDIB: {
@@ -692,7 +690,7 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
     }
     case meta::DIBStretchBlt: {
         if (size == ((function >> 8) + 3u) * 2) {  // no bitmap: a pattern fill
-            dc_.PatBlt(QRectF(r.I16(26), r.I16(24), r.I16(22), r.I16(20)), RopOf(r.U32(6)));
+            dc_.PatBlt(QRectF(r.I16(26), r.I16(24), r.I16(22), r.I16(20)), r.U32(6));
             break;
         }
         const QRectF src(r.I16(16), r.I16(14), r.I16(12), r.I16(10));
@@ -702,7 +700,7 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
     }
     case meta::DIBBitBlt: {
         if (size == ((function >> 8) + 3u) * 2) {
-            dc_.PatBlt(QRectF(r.I16(22), r.I16(20), r.I16(18), r.I16(16)), RopOf(r.U32(6)));
+            dc_.PatBlt(QRectF(r.I16(22), r.I16(20), r.I16(18), r.I16(16)), r.U32(6));
             break;
         }
         const QRectF dest(r.I16(20), r.I16(18), r.I16(16), r.I16(14));
