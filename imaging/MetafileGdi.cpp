@@ -350,7 +350,33 @@ void TDeviceContext::Shape(const QPainterPath& shape, bool fill, bool stroke) {
     path.setFillRule(state_.PolyFillMode == 2 ? Qt::WindingFill : Qt::OddEvenFill);
     painter_.setTransform(Full());
     if (fill) Fill(path);
-    if (stroke && !state_.Pen.Null) painter_.strokePath(path, MakePen(state_.Pen));
+    if (stroke && !state_.Pen.Null) {
+        QPen pen = MakePen(state_.Pen);
+        // A pen so wide that the stroke around the path's first point alone covers
+        // the whole target is narrowed to just that, and drawn solid (its dashes
+        // would be longer than the target too): the same picture, without the
+        // stroker's work on enormous outlines.
+        const QTransform full = Full();
+        const double scale = std::sqrt(std::fabs(full.determinant()));
+        if (path.elementCount() > 0 && scale > 0) {
+            const QPointF first = full.map(QPointF(path.elementAt(0)));
+            const QRectF bounds = targetClip_.boundingRect();
+            double reach = 0;
+            for (const QPointF corner : {bounds.topLeft(), bounds.topRight(), bounds.bottomLeft(), bounds.bottomRight()}) {
+                reach = std::max(reach, Length(corner - first));
+            }
+            if (pen.widthF() * scale > 2 * reach + 2) {
+                pen.setWidthF((2 * reach + 2) / scale);
+                pen.setStyle(Qt::SolidLine);
+            }
+            // Dashes of a pen wider than the target are longer than it: solid is
+            // near enough, and dashing such a pen along a long path takes seconds.
+            if (pen.style() != Qt::SolidLine && pen.widthF() * scale > bounds.width() + bounds.height()) {
+                pen.setStyle(Qt::SolidLine);
+            }
+        }
+        painter_.strokePath(path, pen);
+    }
 }
 
 void TDeviceContext::Fill(const QPainterPath& path) {

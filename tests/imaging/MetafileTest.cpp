@@ -851,3 +851,29 @@ TEST(MetafileRecords, GradientFillRectanglesAndTriangles) {
     bad.Add(118, {0, 0, 99, 99, 1, 1, 0, 0, 0, 0, 0, 0, 5});
     EXPECT_EQ(RenderBytes(bad.Bytes()).pixel(50, 50), White);
 }
+
+TEST(MetafileRecords, EnormousPensAndCoordinatesAreDrawn) {
+    // A dashed pen far wider than the picture covers all of it, as a solid one does.
+    for (const std::int64_t style : {0, 1}) {
+        TEmfBuilder b;
+        b.Add(EmrCreatePen, {1, style, 30000, 0, Red}).Add(EmrSelectObject, {1});
+        b.Add(EmrMoveTo, {50, 50}).Add(EmrLineTo, {60, 60});
+        const QImage image = RenderBytes(b.Bytes());
+        for (const QPoint p : {QPoint(0, 0), QPoint(99, 0), QPoint(0, 99), QPoint(99, 99)}) {
+            EXPECT_EQ(image.pixel(p), qRgb(255, 0, 0)) << "style " << style;
+        }
+    }
+    // Coordinates near the 32-bit limits, scaled up two billion times, with pens of
+    // every width: drawn (or clipped away) without end or fault.
+    for (const std::int64_t style : {0, 1}) {
+        for (const std::int64_t width : {0, 1, 5, 100000}) {
+            TEmfBuilder b;
+            b.Add(EmrSetMapMode, {8}).Add(EmrSetWindowExt, {1, 1}).Add(EmrSetViewportExt, {2000000000, 2000000000});
+            b.Add(EmrCreatePen, {1, style, width, 0, Red}).Add(EmrSelectObject, {1});
+            b.Add(EmrMoveTo, {-2000000000, -2000000000}).Add(EmrLineTo, {2000000000, 1999999999});
+            b.Add(42, {-2000000000, -2000000000, 2000000000, 2000000000});
+            b.Add(2, {0, 0, 0, 0, 4, -2000000000, 5, 2000000000, 7, -2000000000, 100, 2000000000, -3});
+            EXPECT_NO_THROW(RenderBytes(b.Bytes())) << style << " " << width;
+        }
+    }
+}
