@@ -626,6 +626,19 @@ void TWmfPlayer::Record(std::uint16_t function, const TLeReader& r) {
         }
         break;
     }
+    case meta::FillRegion:
+    case meta::PaintRegion: {
+        const std::uint16_t region = r.U16(6);
+        if (region >= objects_.size() || objects_[region].Kind != TGdiObject::KindRegion) break;
+        const TBrushSpec current = s.Brush;
+        if (function == meta::FillRegion) {
+            const std::uint16_t brush = r.U16(8);
+            if (brush < objects_.size() && objects_[brush].Kind == TGdiObject::KindBrush) s.Brush = objects_[brush].Brush;
+        }
+        dc_.FillRects(objects_[region].Region);
+        s.Brush = current;
+        break;
+    }
     case meta::Rectangle: dc_.Rectangle(Box16(r, 6)); break;
     case meta::Ellipse: dc_.Ellipse(Box16(r, 6)); break;
     case meta::RoundRect: dc_.RoundRect(Box16(r, 10), QSizeF(r.I16(8), r.I16(6))); break;

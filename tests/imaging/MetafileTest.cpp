@@ -877,3 +877,26 @@ TEST(MetafileRecords, EnormousPensAndCoordinatesAreDrawn) {
         }
     }
 }
+
+TEST(MetafileRecords, WmfRegionsFillAndClip) {
+    // CREATEREGION of one scan: 10..40 both ways (slot 0); a red brush (slot 1), a green one (slot 2).
+    const std::initializer_list<int> region = {0, 6, 0, 0, 34, 1, 2, 10, 10, 40, 40, 2, 10, 40, 10, 40, 2};
+    TWmfBuilder fill;
+    fill.Add(0x06FF, region).Add(0x02FC, {0, 0x00FF, 0, 0}).Add(0x02FC, {0, 0xFF00, 0, 0});
+    fill.Add(0x012D, {2}).Add(0x0228, {0, 1});  // FILLREGION with the red brush, green stays selected
+    fill.Add(0x041B, {90, 90, 60, 60});
+    const QImage filled = RenderBytes(fill.Bytes(true));
+    EXPECT_EQ(filled.pixel(25, 25), qRgb(255, 0, 0));
+    EXPECT_EQ(filled.pixel(50, 50), White);
+    EXPECT_EQ(filled.pixel(75, 75), qRgb(0, 255, 0));
+
+    TWmfBuilder clip;
+    clip.Add(0x06FF, region).Add(0x02FC, {0, 0xFF00, 0, 0}).Add(0x012D, {1});
+    clip.Add(0x012C, {0}).Add(0x041B, {100, 100, 0, 0});  // clipped to the region
+    clip.Add(0x012C, {1}).Add(0x041B, {90, 90, 60, 60});  // not a region: the clip is reset
+    const QImage clipped = RenderBytes(clip.Bytes(true));
+    EXPECT_EQ(clipped.pixel(25, 25), qRgb(0, 255, 0));
+    EXPECT_EQ(clipped.pixel(50, 50), White);
+    EXPECT_EQ(clipped.pixel(5, 5), White);
+    EXPECT_EQ(clipped.pixel(75, 75), qRgb(0, 255, 0));
+}
