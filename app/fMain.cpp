@@ -3,6 +3,7 @@
 #include "About.h"
 #include "Artwork.h"
 #include "BusyCursor.h"
+#include "CompletingComboBox.h"
 #include "Config.h"
 #include "ErrorReport.h"
 #include "ImageListModel.h"
@@ -12,7 +13,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QCompleter>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
@@ -294,16 +294,9 @@ void TForm1::BuildToolBar() {
     cboTable->setEditText(QStringLiteral("Default"));
     ToolBar1->addWidget(cboTable);
 
-    cboCategory = new QComboBox(ToolBar1);
+    // Text completion on.
+    cboCategory = new TCompletingComboBox(ToolBar1);
     cboCategory->setObjectName(QStringLiteral("cboCategory"));
-    cboCategory->setEditable(true);
-    cboCategory->setInsertPolicy(QComboBox::NoInsert);
-    // Text completion on: the first entry that begins with the typed text, in
-    // any letter case, completes it; the completed part stays highlighted.
-    auto* completer = new QCompleter(cboCategory->model(), cboCategory);
-    completer->setCompletionMode(QCompleter::InlineCompletion);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    cboCategory->setCompleter(completer);
     cboCategory->setFixedWidth(100);
     cboCategory->setToolTip(QStringLiteral("Category selector"));
     ToolBar1->addWidget(cboCategory);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CompletingComboBox.h"
+
 #include "Help.h"
 #include "ImageHelper.h"
 #include "ImageList.h"
@@ -23,6 +25,7 @@ class TConfig;
 }
 
 namespace pixhold::app {
+
 
 class IPrompt;
 // The settings live in the image store, which reads them as well.
@@ -115,7 +118,7 @@ public:
     // Components.
     QToolBar* ToolBar1 = nullptr;
     QComboBox* cboTable = nullptr;
-    QComboBox* cboCategory = nullptr;
+    TCompletingComboBox* cboCategory = nullptr;
     QListView* ListView1 = nullptr;
     QLabel* Image1 = nullptr;
     QLabel* StatusPanel = nullptr;

@@ -4,6 +4,7 @@
 #include "Config.h"
 #include "DataModuleWindow.h"
 #include "ErrorReport.h"
+#include "fCategory.h"
 #include "ImageListFill.h"
 #include "QtPrompt.h"
 #include "Splash.h"
@@ -40,7 +41,19 @@ int main(int argc, char** argv) {
     hooks.OpenImageTable = [&dm](const QString& table) {
         return dm != nullptr && dm->OpenImageTable(table.toStdString());
     };
+    hooks.ApplyCategoryFilter = [&dm] {
+        if (dm != nullptr) dm->ApplyCategoryFilter();
+    };
+    TForm1* formPtr = nullptr;
+    hooks.AskCategory = [&formPtr] {
+        TForm1& f = *formPtr;
+        const QStringList categories = f.Hooks().GetCategoryList
+                                           ? f.Hooks().GetCategoryList(QString::fromStdString(f.Config().CurrentTable))
+                                           : QStringList();
+        return AskCategory(true, categories, [&f] { f.Help().ShowTopic(TfrmCategory::HelpContext); }, &f);
+    };
     auto form = std::make_unique<TForm1>(prompt, std::move(hooks));
+    formPtr = form.get();
     if (!form->Created()) {
         // Without settings nothing can work; the reason has been shown.
         pixhold::engine::TCofferSessionList::Instance().ErrorReport = nullptr;
@@ -64,6 +77,8 @@ int main(int argc, char** argv) {
     try {
         dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
         listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
+        dm->SetWorkers(&workers);
+        mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
         dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());
