@@ -482,10 +482,9 @@ void TDeviceContext::ClipToLogicalRects(const std::vector<QRectF>& rects) {
 
 void TDeviceContext::Text(QPointF at, const QString& text, const std::vector<double>& dx, std::uint32_t options,
                           const QRectF& box) {
-    if (inPath_) return;
     const QTransform full = Full();
     const bool haveBox = box.isValid() && !box.isNull();
-    if ((options & 0x0002) && haveBox) {  // ETO_OPAQUE
+    if ((options & 0x0002) && haveBox && !inPath_) {  // ETO_OPAQUE
         painter_.setTransform(full);
         painter_.fillRect(box.normalized(), state_.BkColour);
     }
@@ -536,14 +535,33 @@ void TDeviceContext::Text(QPointF at, const QString& text, const std::vector<dou
     default: y = metrics.ascent(); break;   // TA_TOP
     }
 
+    QTransform local;
+    local.translate(origin.x(), origin.y());
+    local.rotate(angle);
+    if (inPath_) {  // the glyphs' outlines join the path, in logical units
+        bool invertible = false;
+        const QTransform back = full.inverted(&invertible);
+        if (!invertible) return;
+        QPainterPath glyphs;
+        if (dx.empty()) {
+            glyphs.addText(QPointF(x, y), font, text);
+        } else {
+            double pos = x;
+            for (qsizetype i = 0; i < text.size(); ++i) {
+                glyphs.addText(QPointF(pos, y), font, QString(text[i]));
+                if (static_cast<std::size_t>(i) < dx.size()) pos += dx[static_cast<std::size_t>(i)] * sx;
+            }
+        }
+        path_.addPath((local * back).map(glyphs));
+        if (updateCp) state_.Position = at + QPointF(width / sx, 0);
+        return;
+    }
+
     painter_.save();
     if ((options & 0x0004) && haveBox) {  // ETO_CLIPPED
         painter_.setTransform(full);
         painter_.setClipRect(box.normalized(), Qt::IntersectClip);
     }
-    QTransform local;
-    local.translate(origin.x(), origin.y());
-    local.rotate(angle);
     painter_.setTransform(local);
     painter_.setFont(font);
     if (state_.BkMode == 2) {

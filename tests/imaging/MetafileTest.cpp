@@ -900,3 +900,17 @@ TEST(MetafileRecords, WmfRegionsFillAndClip) {
     EXPECT_EQ(clipped.pixel(5, 5), White);
     EXPECT_EQ(clipped.pixel(75, 75), qRgb(0, 255, 0));
 }
+
+TEST(MetafileRecords, TextInAPathAddsItsOutlines) {
+    // "HI" inside BEGINPATH/ENDPATH draws nothing until FILLPATH fills the glyphs with the brush.
+    TEmfBuilder b;
+    b.Add(EmrFont, {1, -60, 0, 0, 0, 900, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    b.Add(EmrSelectObject, {1}).Add(EmrSetBkMode, {1}).Add(EmrCreateBrush, {2, 0, Blue, 0}).Add(EmrSelectObject, {2});
+    b.Add(EmrBeginPath, {});
+    TextHi(b, 10, 10);
+    b.Add(EmrEndPath, {});
+    const TByteVector unfilled = b.Bytes();
+    EXPECT_EQ(DarkPixels(RenderBytes(unfilled), QRect(0, 0, 100, 100)), 0);
+    b.Add(EmrFillPath, {0, 0, 100, 100});
+    EXPECT_GT(CountNear(RenderBytes(b.Bytes()), QRect(10, 10, 70, 60), qRgb(0, 0, 255), 0), 100);
+}
