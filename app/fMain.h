@@ -51,6 +51,8 @@ struct TMainHooks {
     // A new viewer window on entry ViewerIndex, not blocking the main window.
     std::function<void()> OpenViewer;
     std::function<void()> ShowOptions;
+    // Files and folders dropped onto the list, imported as with Import Images.
+    std::function<void(const QStringList& paths)> ImportDropped;
     // Replaces the built-in About box.
     std::function<void()> ShowAbout;
 };
@@ -98,6 +100,9 @@ public:
     void Guarded(const std::function<void()>& handler);
     // How the web-page commands start the browser (tests replace it).
     void SetBrowserLauncher(TWebPageOpener::TLauncher launcher);
+
+    // Paths dropped onto the list (from a file manager).
+    void DropOnList(const QStringList& paths);
 
     // Event handlers, public so that tests can drive them.
     void ListView1Click();

@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
         listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
         dm->SetWorkers(&workers);
         mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
+        mainForm.Hooks().ImportDropped = [&dm](const QStringList& paths) {
+            std::vector<std::string> list;
+            for (const QString& path : paths) list.push_back(path.toStdString());
+            dm->ImportPaths(list);
+        };
         dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());

@@ -60,6 +60,42 @@ void TDM::SelectAndImportFolder() {
     host_.ApplyViewStyle();
 }
 
+void TDM::ImportPaths(const std::vector<std::string>& paths) {
+    TBusyScope busy(host_);
+    import_ = TImportProgress{true, 0, 0, 0};
+    (void)host_.ImportCancelRequested();
+    struct TEnd {
+        TDM& dm;
+        ~TEnd() { dm.import_.Active = false; }
+    } end{*this};
+    struct TRestore {
+        std::string& setting;
+        std::string saved;
+        ~TRestore() { setting = saved; }
+    } restore{config_.LastImportDir, config_.LastImportDir};
+    try {
+        for (std::string path : paths) {
+            while (path.size() > 1 && path.back() == '/') path.pop_back();
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                // The dropped folder stands for the picked one: its own files
+                // take the current category, its subfolders their names.
+                config_.LastImportDir = path;
+                ImportFolder(path + "/", config_.CategoryKey());
+            } else if (imaging::IsPictureFile(path)) {
+                ++import_.Found;
+                ShowImportProgress(FileNameOf(path));
+                ImportFile(path, config_.CurrentTable, config_.CategoryKey());
+            }
+        }
+    } catch (const TImportCancelled&) {
+        // What was stored stays stored; the list shows it.
+    }
+    host_.RefreshImageList();
+    host_.ApplyViewStyle();
+}
+
 void TDM::ImportFolder(const std::string& folder, const std::string& category) {
     ImportFolderFiles(folder, category);
     if (!config_.RecurseFoldersOnImport) return;
