@@ -11,6 +11,7 @@
 #include "EngineError.h"
 #include "ImageCommands.h"
 #include "PictureCommands.h"
+#include "SqlCommand.h"
 #include "ToolError.h"
 
 using namespace pixhold::tools;
@@ -29,6 +30,7 @@ constexpr const char* kUsage =
     "  update FOLDER/TABLE --key VALUE[;VALUE] FIELD=VALUE ...\n"
     "  delete FOLDER/TABLE --key VALUE[;VALUE]\n"
     "  dump   FOLDER/TABLE [--index NAME] [--filter EXPR]\n"
+    "  sql    FOLDER \"SELECT [DISTINCT] COLUMNS|* FROM TABLE [WHERE EXPR] [ORDER BY COLUMNS [ASC|DESC]]\"\n"
     "  verify|repair|upgrade FOLDER/TABLE\n"
     "  optimize FOLDER/TABLE [--index NAME]\n"
     "every command takes --password P for encrypted tables\n"
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         if (args[0] == "convert") return RunConvert(rest, std::cout);
         if (args[0] == "thumb") return RunThumb(rest, std::cout);
+        if (args[0] == "sql") return RunSql(rest, std::cout);
         if (args[0] == "import") return RunImport(rest, std::cout);
         if (args[0] == "export") return RunExport(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");

@@ -16,16 +16,23 @@ namespace pixhold::tools {
 namespace {
 
 // Metafile text needs the font system, which needs an application object; the
-// utility has no display, so it draws offscreen.
-void EnsureGuiApplication() {
-    static int argc = 1;
-    static char name[] = "pixhold-db";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> app;
-    if (QGuiApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app = std::make_unique<QGuiApplication>(argc, argv);
-}
+// utility has no display, so it draws offscreen. The object lives for one
+// command (an application object left for the exit handlers would outlive
+// what it needs).
+class TGuiScope {
+public:
+    TGuiScope() {
+        if (QGuiApplication::instance() != nullptr) return;
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    }
+
+private:
+    int argc_ = 1;
+    char name_[11] = "pixhold-db";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QGuiApplication> app_;
+};
 
 // What the program would show in a message box ends the command instead.
 class TToolMessages final : public imaging::IPictureMessages {
@@ -46,7 +53,7 @@ int RunConvert(const std::vector<std::string>& args, std::ostream& out) {
     if (!imaging::IsPictureFile(outPath)) {
         throw UsageError("OUT must end in .jpg, .jpeg, .gif, .bmp, .ico, .wmf, .emf or .png");
     }
-    EnsureGuiApplication();
+    const TGuiScope gui;
     // As the viewer's Save As: the picture loaded as a file is made a bitmap by
     // the kind its name says, then written in the kind OUT's name says.
     imaging::TPicture picture;
@@ -70,7 +77,7 @@ int RunThumb(const std::vector<std::string>& args, std::ostream& out) {
         throw UsageError("OUT must end in .jpg or .jpeg");
     }
     if (!imaging::IsPictureFile(in)) throw ToolError(in + ": not a picture file");
-    EnsureGuiApplication();
+    const TGuiScope gui;
     imaging::TByteVector thumb;
     try {
         thumb = imaging::RecordThumbnailJpeg(imaging::ReadPictureFile(in), in);
