@@ -4,7 +4,11 @@
 
 #include "GraphicError.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -36,6 +40,29 @@ void CheckBitmap(const TBitmap& b, const char* what) {
     if (b.Bits.size() < RowBytes(b.Width, b.BitCount) * static_cast<std::size_t>(b.Height)) {
         throw EInvalidGraphic("Bitmap image has fewer pixel bytes than its size needs");
     }
+}
+
+// A pixel array of `size` zero bytes. A large one is offered huge pages where
+// the system gives them on request (transparent huge pages in "madvise"
+// mode): filling a 36 MB array page by page otherwise spends about a third of
+// a rotation in page faults. The advice is only a hint; refused, nothing
+// changes.
+std::vector<std::uint8_t> ZeroBits(std::size_t size) {
+    std::vector<std::uint8_t> bits;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (size >= (std::size_t{8} << 20)) {
+        bits.reserve(size);
+        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(bits.data());
+        if (start != 0 && page > 0) {
+            const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+            const std::uintptr_t end = (start + size) & ~(page - 1);
+            if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+        }
+    }
+#endif
+    bits.resize(size);
+    return bits;
 }
 
 // Edge of the square blocks the rotation works through: a block of source rows
@@ -121,7 +148,7 @@ void RotateBitmap(TBitmap& bitmap) {
     }
     const std::size_t srcStride = RowBytes(w, bitmap.BitCount);
     const std::size_t dstStride = RowBytes(h, bitmap.BitCount);
-    std::vector<std::uint8_t> target(dstStride * static_cast<std::size_t>(w), 0);
+    std::vector<std::uint8_t> target = ZeroBits(dstStride * static_cast<std::size_t>(w));
     const std::uint8_t* src = bitmap.Bits.data();
     std::uint8_t* dst = target.data();
     switch (bitmap.BitCount) {

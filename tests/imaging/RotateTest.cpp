@@ -172,6 +172,23 @@ TEST_P(RotateDepthTest, ColourTableAndMasksSurvive) {
 INSTANTIATE_TEST_SUITE_P(Depths, RotateDepthTest, ::testing::Values(1, 4, 8, 16, 24, 32),
                          [](const ::testing::TestParamInfo<int>& depth) { return std::to_string(depth.param) + "Bits"; });
 
+// Large enough for the pixel array that asks for huge pages.
+TEST(RotateBitmapTest, LargeBitmap) {
+    TBitmap b(2001, 1500, 24);
+    FillRandom(b, 17);
+    const TBitmap before = b;
+    RotateBitmap(b);
+    ASSERT_EQ(b.Width, 1500);
+    ASSERT_EQ(b.Height, 2001);
+    ASSERT_EQ(b.Bits.size(), static_cast<std::size_t>(TBitmap::RowSize(1500, 24)) * 2001);
+    for (int y = 0; y < b.Height; y += 7) {
+        for (int x = 0; x < b.Width; x += 5) {
+            ASSERT_EQ(PixelValue(b, x, y), PixelValue(before, y, before.Height - 1 - x)) << x << ", " << y;
+        }
+    }
+    EXPECT_TRUE(PaddingIsZero(b));
+}
+
 TEST(RotateBitmapTest, EmptyBitmapSwapsItsSize) {
     TBitmap b;
     b.Width = 0;
