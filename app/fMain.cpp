@@ -7,6 +7,7 @@
 #include "ErrorReport.h"
 #include "ImageListModel.h"
 #include "Prompt.h"
+#include "Thumbnail.h"
 
 #include <QAction>
 #include <QApplication>
@@ -356,6 +357,7 @@ void TForm1::FormCreate() {
         };
         ph_ = std::make_unique<imaging::TPH>();
         model_->SetHelper(ph_.get());
+        imageList_.SetPlaceholder(imaging::LoadThumbPlaceholder(config_->ProgramFolder));
         help_.SetHelpFile(ProgramFolder() + QStringLiteral("Pixhold.hlp"));
         Thumbnailview1->setChecked(config_->ThumbnailView);
         // Qt paints every widget double-buffered already.
@@ -542,7 +544,7 @@ void TForm1::ListView1Click() {
     // Quick browsing has no thumbnails: no preview then.
     const auto at = static_cast<std::size_t>(i);
     if (at < ph_->ThumbBitmaps.size()) {
-        Image1->setPixmap(QPixmap::fromImage(ph_->ThumbBitmaps[at]));
+        Image1->setPixmap(QPixmap::fromImage(imageList_.Picture(at)));
     } else {
         Image1->clear();
     }

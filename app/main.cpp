@@ -4,9 +4,11 @@
 #include "Config.h"
 #include "DataModuleWindow.h"
 #include "ErrorReport.h"
+#include "ImageListFill.h"
 #include "QtPrompt.h"
 #include "Splash.h"
 #include "TableFiles.h"
+#include "WorkerPool.h"
 #include "fDM.h"
 #include "fMain.h"
 
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
     hooks.OpenImageTable = [&dm](const QString& table) {
         return dm != nullptr && dm->OpenImageTable(table.toStdString());
     };
+    hooks.ApplyCategoryFilter = [&dm] {
+        if (dm != nullptr) dm->ApplyCategoryFilter();
+    };
     auto form = std::make_unique<TForm1>(prompt, std::move(hooks));
     if (!form->Created()) {
         // Without settings nothing can work; the reason has been shown.
@@ -54,8 +59,16 @@ int main(int argc, char** argv) {
     // An error inside the data module's start-up is reported and start-up
     // goes on; without an open image table the program ends.
     TDataModuleWindow dmWindow(prompt, mainForm);
+    pixhold::imaging::TWorkerPool workers;
+    std::unique_ptr<pixhold::store::TImageListFill> listFill;
+    mainForm.PH().SetFillSource([&listFill](pixhold::imaging::TPH& ph, pixhold::imaging::TImageList& list) {
+        if (listFill) listFill->Fill(ph, list);
+    });
     try {
         dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
+        listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
+        dm->SetWorkers(&workers);
+        mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
         dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());
@@ -70,6 +83,7 @@ int main(int argc, char** argv) {
 
     // Released most recent first: viewers, the data module, then the main
     // window, whose destruction saves the settings.
+    listFill.reset();
     dm.reset();
     prompt.SetParent(nullptr);
     form.reset();

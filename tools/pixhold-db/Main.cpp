@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EngineError.h"
+#include "PictureCommands.h"
 #include "ToolError.h"
 
 using namespace pixhold::tools;
@@ -29,7 +30,9 @@ constexpr const char* kUsage =
     "  dump   FOLDER/TABLE [--index NAME] [--filter EXPR]\n"
     "  verify|repair|upgrade FOLDER/TABLE\n"
     "  optimize FOLDER/TABLE [--index NAME]\n"
-    "every command takes --password P for encrypted tables\n";
+    "every command takes --password P for encrypted tables\n"
+    "  convert IN OUT   writes the picture file IN as OUT, in the kind OUT's extension names\n"
+    "  thumb IN OUT.jpg writes the 71 x 71 thumbnail of IN as an import stores it\n";
 
 struct Command {
     int (*run)(const CommandLine&, std::ostream&);
@@ -62,6 +65,9 @@ int main(int argc, char** argv) {
     }
     const auto command = Commands().find(args[0]);
     try {
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (args[0] == "convert") return RunConvert(rest, std::cout);
+        if (args[0] == "thumb") return RunThumb(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");
         const CommandLine line = ParseCommandLine(args, command->second.shape);
         return command->second.run(line, std::cout);
