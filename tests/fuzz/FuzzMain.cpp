@@ -1,8 +1,8 @@
 // pixhold_fuzz: a small mutation fuzzer for the picture decoders.
 //
 //   pixhold_fuzz TARGET [--seed N] [--runs N] [--max-seconds S] [--corpus DIR]...
-//                [--time-limit-ms MS] [--out DIR] [--no-fixtures] [--replay FILE...]
-//                [--dump-seeds DIR]
+//                [--time-limit-ms MS] [--out DIR] [--no-fixtures] [--keep-going]
+//                [--replay FILE...] [--dump-seeds DIR]
 //
 // TARGET is bmp, ico, wmf, emf, jpeg, png or gif. The seed inputs are the
 // fixture files of the target's extensions under tests/imaging/fixtures, every
@@ -14,13 +14,15 @@
 //
 // Expected answers to a bad input are EInvalidGraphic and other
 // std::exceptions. A finding ends the run with exit code 1 and its input saved
-// under --out (default "fuzz-findings") as TARGET-KIND-N.bin, N the input's
-// number: an input that runs longer than --time-limit-ms (default 1000;
+// under --out (default "fuzz-findings") as TARGET-KIND-N.bin, N the number of
+// the mutated input (seedK for the K-th seed): an input that runs longer than --time-limit-ms (default 1000;
 // "slow"), a result that cannot be right or an exception of another type
 // ("wrong"), a leak in sanitizer builds ("leak"), or a crash or sanitizer
 // report ("crash"). The fuzzing runs in a child process; the parent keeps a
 // copy of the input under way, so that it can save it however the child ends,
-// and stops a child whose input runs past the limit.
+// and stops a child whose input runs past the limit. With --keep-going every
+// finding is saved and the run goes on (after a crash or a hang in a new child
+// that starts at the next input); the exit code is 1 when there was any.
 #include "Mutator.h"
 #include "Seeds.h"
 #include "Targets.h"
@@ -47,11 +49,20 @@
 #include <new>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #define PIXHOLD_FUZZ_SANITIZED 1
+#endif
+
+#if defined(PIXHOLD_FUZZ_SANITIZED)
+// Font libraries keep caches the leak check cannot follow (they are freed
+// when Qt ends): not leaks of ours, and not of an input.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libfreetype.so\n";
+}
 #endif
 
 namespace fs = std::filesystem;
@@ -69,6 +80,7 @@ struct TOptions {
     int TimeLimitMs = 1000;
     std::string Out = "fuzz-findings";
     bool Fixtures = true;
+    bool KeepGoing = false;       // save findings and go on with the next input
     std::vector<std::string> Replay;
     std::string DumpSeeds;        // write the seeds made in code to this folder and stop
 };
@@ -77,8 +89,8 @@ struct TOptions {
     std::fprintf(stderr, "pixhold_fuzz: %s\n", message);
     std::fprintf(stderr,
                  "usage: pixhold_fuzz TARGET [--seed N] [--runs N] [--max-seconds S] [--corpus DIR]...\n"
-                 "                    [--time-limit-ms MS] [--out DIR] [--no-fixtures] [--replay FILE...]\n"
-                 "                    [--dump-seeds DIR]\n"
+                 "                    [--time-limit-ms MS] [--out DIR] [--no-fixtures] [--keep-going]\n"
+                 "                    [--replay FILE...] [--dump-seeds DIR]\n"
                  "targets:");
     for (const TTarget& t : Targets()) std::fprintf(stderr, " %s", t.Name);
     std::fprintf(stderr, "\n");
@@ -104,6 +116,7 @@ TOptions Parse(int argc, char** argv) {
             else if (a == "--time-limit-ms") o.TimeLimitMs = std::stoi(value(i));
             else if (a == "--out") o.Out = value(i);
             else if (a == "--no-fixtures") o.Fixtures = false;
+            else if (a == "--keep-going") o.KeepGoing = true;
             else if (a == "--dump-seeds") o.DumpSeeds = value(i);
             else if (a == "--replay") {
                 while (i + 1 < args.size()) o.Replay.push_back(args[++i]);
@@ -153,8 +166,13 @@ struct TShared {
     std::atomic<int> Running;            // 1 while an input runs
     std::atomic<int> Finished;           // the child ended its run by itself
     std::atomic<int> LimitMs;
-    std::atomic<std::uint64_t> Run;
-    std::atomic<std::int64_t> StartedNs;  // CLOCK_MONOTONIC, the same clock in both processes
+    std::atomic<std::int64_t> Id;         // the mutated input's number, or -1 - K for the K-th seed
+    std::atomic<std::int64_t> StartedNs;
+    std::atomic<std::int64_t> DeadlineNs; // 0: none; one for every child of the run
+    std::atomic<std::uint64_t> FirstInput; // where a new child starts
+    static constexpr int MaxSkipped = 64;
+    std::atomic<int> Skipped;             // seeds that ended a child, left out by the next
+    std::atomic<std::int64_t> SkippedSeeds[MaxSkipped];  // CLOCK_MONOTONIC, the same clock in both processes
     std::atomic<std::uint64_t> Size;
     std::uint8_t* Data() { return reinterpret_cast<std::uint8_t*>(this + 1); }
 };
@@ -168,13 +186,17 @@ std::int64_t MonotonicNs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void BeginInput(const TInput& input, std::uint64_t run) {
+std::string IdName(std::int64_t id) {
+    return id < 0 ? "seed" + std::to_string(-1 - id) : std::to_string(id);
+}
+
+void BeginInput(const TInput& input, std::int64_t id) {
     if (!g_shared) return;
     g_shared->Running.store(0, std::memory_order_release);
     const std::size_t n = std::min(input.size(), MaxInputSize);
     if (n) std::memcpy(g_shared->Data(), input.data(), n);
     g_shared->Size.store(n, std::memory_order_relaxed);
-    g_shared->Run.store(run, std::memory_order_relaxed);
+    g_shared->Id.store(id, std::memory_order_relaxed);
     g_shared->StartedNs.store(MonotonicNs(), std::memory_order_relaxed);
     g_shared->Running.store(1, std::memory_order_release);
 }
@@ -187,24 +209,46 @@ void SetLimit(int ms) {
     if (g_shared) g_shared->LimitMs.store(ms);
 }
 
-std::string SaveBytes(const TOptions& o, const char* kind, std::uint64_t run, const std::uint8_t* data,
+std::string SaveBytes(const TOptions& o, const char* kind, std::int64_t id, const std::uint8_t* data,
                       std::size_t size) {
-    const fs::path path = fs::path(o.Out) / (o.Target + "-" + kind + "-" + std::to_string(run) + ".bin");
+    const fs::path path = fs::path(o.Out) / (o.Target + "-" + kind + "-" + IdName(id) + ".bin");
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     return path.string();
 }
 
-std::string SaveFinding(const TOptions& o, const char* kind, std::uint64_t run, const TInput& input) {
-    return SaveBytes(o, kind, run, input.data(), input.size());
+std::string SaveFinding(const TOptions& o, const char* kind, std::int64_t id, const TInput& input) {
+    return SaveBytes(o, kind, id, input.data(), input.size());
 }
 
 std::string SaveShared(const TOptions& o, const char* kind) {
-    return SaveBytes(o, kind, g_shared->Run.load(), g_shared->Data(), g_shared->Size.load());
+    return SaveBytes(o, kind, g_shared->Id.load(), g_shared->Data(), g_shared->Size.load());
+}
+
+// Where a new child goes on after input `id` ended the last one: the next
+// mutated input, or for a seed the same place without that seed.
+std::int64_t NextAfter(std::int64_t id) {
+    if (id >= 0) return id + 1;
+    const int n = g_shared->Skipped.load();
+    if (n >= TShared::MaxSkipped) return -1;
+    g_shared->SkippedSeeds[n].store(id);
+    g_shared->Skipped.store(n + 1);
+    return static_cast<std::int64_t>(g_shared->FirstInput.load());
+}
+
+bool SkippedSeed(std::int64_t id) {
+    if (!g_shared) return false;
+    for (int i = 0; i < g_shared->Skipped.load(); ++i) {
+        if (g_shared->SkippedSeeds[i].load() == id) return true;
+    }
+    return false;
 }
 
 // The parent's side: waits for the child, stops it when one input runs past
-// the limit, and saves the input of a child that died.
-int Supervise(pid_t child, const TOptions& o) {
+// the limit, and saves the input of a child that died. Returns what the child
+// returned, or 1 after a finding of its own; `next` is where a new child may
+// go on (-1 when it may not).
+int Watch(pid_t child, const TOptions& o, std::int64_t& next) {
+    next = -1;
     const auto ended = [&](int status) {
         if (g_shared->Finished.load()) {
             const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -219,8 +263,9 @@ int Supervise(pid_t child, const TOptions& o) {
                                                     : "exit code " + std::to_string(WEXITSTATUS(status));
         if (g_shared->Running.load()) {
             const std::string path = SaveShared(o, "crash");
-            std::fprintf(stderr, "pixhold_fuzz: FINDING: input %llu ended the process (%s); saved as %s\n",
-                         static_cast<unsigned long long>(g_shared->Run.load()), how.c_str(), path.c_str());
+            std::fprintf(stderr, "pixhold_fuzz: FINDING: input %s ended the process (%s); saved as %s\n",
+                         IdName(g_shared->Id.load()).c_str(), how.c_str(), path.c_str());
+            next = NextAfter(g_shared->Id.load());
         } else {
             std::fprintf(stderr, "pixhold_fuzz: FINDING: the fuzzer ended (%s) outside any input\n", how.c_str());
         }
@@ -230,21 +275,21 @@ int Supervise(pid_t child, const TOptions& o) {
         int status = 0;
         if (::waitpid(child, &status, WNOHANG) == child) return ended(status);
         if (g_shared->Running.load(std::memory_order_acquire)) {
-            const std::uint64_t run = g_shared->Run.load();
+            const std::int64_t id = g_shared->Id.load();
             const std::int64_t started = g_shared->StartedNs.load();
             const std::int64_t ms = (MonotonicNs() - started) / 1000000;
             if (ms > g_shared->LimitMs.load()) {
                 // Stopped first, so that the input cannot change while it is looked at.
                 ::kill(child, SIGSTOP);
                 if (::waitpid(child, &status, WUNTRACED) == child && !WIFSTOPPED(status)) return ended(status);
-                if (g_shared->Running.load() && g_shared->Run.load() == run && g_shared->StartedNs.load() == started) {
+                if (g_shared->Running.load() && g_shared->Id.load() == id && g_shared->StartedNs.load() == started) {
                     const std::string path = SaveShared(o, "slow");
-                    std::fprintf(stderr, "pixhold_fuzz: FINDING: input %llu still running after %lld ms (limit %d ms); "
+                    std::fprintf(stderr, "pixhold_fuzz: FINDING: input %s still running after %lld ms (limit %d ms); "
                                          "saved as %s\n",
-                                 static_cast<unsigned long long>(run), static_cast<long long>(ms),
-                                 g_shared->LimitMs.load(), path.c_str());
+                                 IdName(id).c_str(), static_cast<long long>(ms), g_shared->LimitMs.load(), path.c_str());
                     ::kill(child, SIGKILL);
                     ::waitpid(child, &status, 0);
+                    next = NextAfter(id);
                     return 1;
                 }
                 ::kill(child, SIGCONT);
@@ -256,6 +301,7 @@ int Supervise(pid_t child, const TOptions& o) {
 
 struct TStats {
     std::uint64_t Runs = 0;
+    std::uint64_t Findings = 0;
     std::uint64_t Accepted = 0;   // calls
     std::uint64_t Rejected = 0;
     std::uint64_t Other = 0;
@@ -268,8 +314,8 @@ public:
     TFuzzer(const TOptions& options, const TTarget& target) : options_(options), target_(target) {}
 
     // Runs one input; false when it was a finding (reported and saved).
-    bool Run(const TInput& input, TOutcome* outcome) {
-        BeginInput(input, stats_.Runs);
+    bool Run(const TInput& input, TOutcome* outcome, std::int64_t id) {
+        BeginInput(input, id);
         const auto start = Clock::now();
         std::string failure;
         try {
@@ -283,14 +329,15 @@ public:
         }
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EndInput();
-        const std::uint64_t run = stats_.Runs++;
+        ++stats_.Runs;
         if (failure.empty() && ms > options_.TimeLimitMs && !warmingUp_) {
             failure = "took " + std::to_string(ms) + " ms (limit " + std::to_string(options_.TimeLimitMs) + " ms)";
         }
         if (!failure.empty()) {
-            const std::string path = SaveFinding(options_, failure.rfind("took", 0) == 0 ? "slow" : "wrong", run, input);
-            std::fprintf(stderr, "pixhold_fuzz: FINDING: input %llu %s; saved as %s\n",
-                         static_cast<unsigned long long>(run), failure.c_str(), path.c_str());
+            const std::string path = SaveFinding(options_, failure.rfind("took", 0) == 0 ? "slow" : "wrong", id, input);
+            std::fprintf(stderr, "pixhold_fuzz: FINDING: input %s %s; saved as %s\n", IdName(id).c_str(),
+                         failure.c_str(), path.c_str());
+            ++stats_.Findings;
             return false;
         }
         stats_.Accepted += static_cast<std::uint64_t>(outcome->Accepted);
@@ -312,14 +359,17 @@ public:
     // input that leaked is found by halving the recent inputs, each half
     // replayed by a fresh process of this program (whose own check at exit
     // fails it when the half leaks).
-    void FindLeak(const std::vector<TInput>& recent) {
+    using TRecent = std::vector<std::pair<std::int64_t, TInput>>;  // (id, input)
+    void FindLeak(const TRecent& recent) {
+        ++stats_.Findings;
         const fs::path folder = fs::path(options_.Out) / (options_.Target + "-leak-batch");
         fs::create_directories(folder);
         std::vector<std::string> files;
         for (std::size_t i = 0; i < recent.size(); ++i) {
             files.push_back((folder / (std::to_string(i) + ".bin")).string());
             std::ofstream(files.back(), std::ios::binary)
-                .write(reinterpret_cast<const char*>(recent[i].data()), static_cast<std::streamsize>(recent[i].size()));
+                .write(reinterpret_cast<const char*>(recent[i].second.data()),
+                       static_cast<std::streamsize>(recent[i].second.size()));
         }
         const auto leaks = [&](std::size_t from, std::size_t to) {
             std::string command = "'" + fs::read_symlink("/proc/self/exe").string() + "' " + options_.Target + " --replay";
@@ -338,7 +388,7 @@ public:
             if (leaks(from, mid)) to = mid;
             else from = mid;
         }
-        const std::string path = SaveFinding(options_, "leak", stats_.Runs - recent.size() + from, recent[from]);
+        const std::string path = SaveFinding(options_, "leak", recent[from].first, recent[from].second);
         fs::remove_all(folder);
         std::fprintf(stderr, "pixhold_fuzz: FINDING: input leaks memory (replay it for the report); saved as %s\n",
                      path.c_str());
@@ -380,7 +430,7 @@ int Replay(const TOptions& o, const TTarget& target) {
     for (const std::string& file : o.Replay) {
         const TInput input = ReadFile(file);
         TOutcome outcome;
-        if (!fuzzer.Run(input, &outcome)) return 1;
+        if (!fuzzer.Run(input, &outcome, static_cast<std::int64_t>(&file - o.Replay.data()))) return 1;
         std::printf("%s (%zu bytes):\n%s", file.c_str(), input.size(), outcome.Signature.c_str());
     }
     return 0;
@@ -402,49 +452,70 @@ int Fuzz(const TOptions& options, const TTarget& target) {
     TFuzzer fuzzer(options, target);
     const auto start = Clock::now();
     const auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    const auto timeIsUp = [] {
+        const std::int64_t deadline = g_shared ? g_shared->DeadlineNs.load() : 0;
+        return deadline != 0 && MonotonicNs() >= deadline;
+    };
 
     // The seeds once as they are; the first use of a library may be slow
     // (fonts, tables), so the limit is ten times wider here.
     SetLimit(10 * options.TimeLimitMs);
     fuzzer.SetWarmingUp(true);
-    std::vector<TInput> recent;  // since the last leak check
+    TFuzzer::TRecent recent;  // since the last leak check
     std::size_t seedsAccepted = 0;
+    std::vector<bool> dropped(seedCount, false);  // seeds that gave a finding are no base for mutations
     for (std::size_t i = 0; i < seedCount; ++i) {
         TOutcome outcome;
-        if (!fuzzer.Run(pool[i], &outcome)) return 1;
+        const std::int64_t id = -1 - static_cast<std::int64_t>(i);
+        if (SkippedSeed(id) || !fuzzer.Run(pool[i], &outcome, id)) {
+            if (!options.KeepGoing && !SkippedSeed(id)) return 1;
+            dropped[i] = true;
+            continue;
+        }
         fuzzer.NewOutcome(outcome);
         if (outcome.Accepted > 0) ++seedsAccepted;
 #if defined(PIXHOLD_FUZZ_SANITIZED)
-        recent.push_back(pool[i]);
+        recent.emplace_back(id, pool[i]);
 #endif
     }
     fuzzer.SetWarmingUp(false);
     SetLimit(options.TimeLimitMs);
+    for (std::size_t i = seedCount; i-- > 0;) {
+        if (dropped[i]) pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    const std::size_t baseCount = pool.size();
+    if (pool.empty()) {
+        std::fprintf(stderr, "pixhold_fuzz: every seed gave a finding\n");
+        return 1;
+    }
     std::printf("seeds decoded by at least one call: %zu of %zu\n", seedsAccepted, seedCount);
-    bool found = false;
-    for (std::uint64_t i = 0;; ++i) {
+    const std::uint64_t first = g_shared ? g_shared->FirstInput.load() : 0;
+    if (first) std::printf("going on from input %llu\n", static_cast<unsigned long long>(first));
+    for (std::uint64_t i = first;; ++i) {
         if (options.Runs && i >= options.Runs) break;
-        if (options.MaxSeconds > 0 && (i & 15) == 0 && elapsed() >= options.MaxSeconds) break;
+        if ((i & 15) == 0 && timeIsUp()) break;
         // Each input depends on the seed and its number only.
         TRandom random(options.Seed * 0x100000001B3ull + i);
         const TInput& base = pool[random.Below(pool.size())];
         const TInput& other = pool[random.Below(pool.size())];
         TInput input = mutator.Mutate(base, other, random);
         TOutcome outcome;
-        if (!fuzzer.Run(input, &outcome)) {
-            found = true;
-            break;
+        const auto id = static_cast<std::int64_t>(i);
+        if (!fuzzer.Run(input, &outcome, id)) {
+            if (!options.KeepGoing) break;
+            continue;
         }
         if (fuzzer.NewOutcome(outcome)) {
             if (pool.size() < PoolLimit) pool.push_back(input);
-            else pool[seedCount + random.Below(PoolLimit - seedCount)] = input;
+            else pool[baseCount + random.Below(PoolLimit - baseCount)] = input;
         }
 #if defined(PIXHOLD_FUZZ_SANITIZED)
-        recent.push_back(std::move(input));
+        recent.emplace_back(id, std::move(input));
         if (recent.size() >= 1000) {
             if (__lsan_do_recoverable_leak_check()) {
+                // Every later check would report the same leak again.
                 fuzzer.FindLeak(recent);
-                found = true;
+                recent.clear();
                 break;
             }
             recent.clear();
@@ -452,11 +523,9 @@ int Fuzz(const TOptions& options, const TTarget& target) {
 #endif
     }
 #if defined(PIXHOLD_FUZZ_SANITIZED)
-    if (!found && !recent.empty() && __lsan_do_recoverable_leak_check()) {
-        fuzzer.FindLeak(recent);
-        found = true;
-    }
+    if (!recent.empty() && __lsan_do_recoverable_leak_check()) fuzzer.FindLeak(recent);
 #endif
+    const bool found = fuzzer.Stats().Findings > 0;
 
     const TStats& s = fuzzer.Stats();
     const double seconds = elapsed();
@@ -470,7 +539,8 @@ int Fuzz(const TOptions& options, const TTarget& target) {
     for (const auto& [message, count] : s.OtherMessages) {
         std::printf("  other exception x%llu: %s\n", static_cast<unsigned long long>(count), message.c_str());
     }
-    std::printf("%s\n", found ? "FINDINGS: see above" : "no findings");
+    if (found) std::printf("FINDINGS: %llu, see above\n", static_cast<unsigned long long>(s.Findings));
+    else std::printf("no findings\n");
     return found ? 1 : 0;
 }
 
@@ -518,12 +588,29 @@ int main(int argc, char** argv) {
     }
     g_shared = new (shared) TShared{};
     SetLimit(options.TimeLimitMs);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        std::perror("pixhold_fuzz: fork");
-        return 2;
+    if (options.MaxSeconds > 0) {
+        g_shared->DeadlineNs.store(MonotonicNs() + static_cast<std::int64_t>(options.MaxSeconds * 1e9));
     }
-    if (child > 0) return Supervise(child, options);
+    int worst = 0;
+    for (;;) {
+        const pid_t child = ::fork();
+        if (child < 0) {
+            std::perror("pixhold_fuzz: fork");
+            return 2;
+        }
+        if (child == 0) break;
+        std::int64_t next = -1;
+        const int code = Watch(child, options, next);
+        worst = std::max(worst, code);
+        if (!options.KeepGoing || next < 0) return worst;
+        if (options.Runs && static_cast<std::uint64_t>(next) >= options.Runs) return worst;
+        const std::int64_t deadline = g_shared->DeadlineNs.load();
+        if (deadline != 0 && MonotonicNs() >= deadline) return worst;
+        // A new child goes on after the input that ended the last one.
+        g_shared->FirstInput.store(static_cast<std::uint64_t>(next));
+        g_shared->Running.store(0);
+        g_shared->Finished.store(0);
+    }
 
     int code = 0;
     {
