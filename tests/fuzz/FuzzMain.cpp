@@ -171,6 +171,7 @@ struct TShared {
     std::atomic<std::int64_t> DeadlineNs; // 0: none; one for every child of the run
     std::atomic<std::uint64_t> FirstInput; // where a new child starts
     static constexpr int MaxSkipped = 64;
+    std::atomic<std::uint64_t> Findings;  // of every child and of the parent
     std::atomic<int> Skipped;             // seeds that ended a child, left out by the next
     std::atomic<std::int64_t> SkippedSeeds[MaxSkipped];  // CLOCK_MONOTONIC, the same clock in both processes
     std::atomic<std::uint64_t> Size;
@@ -251,6 +252,7 @@ int Watch(pid_t child, const TOptions& o, std::int64_t& next) {
     next = -1;
     const auto ended = [&](int status) {
         if (g_shared->Finished.load()) {
+            if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 1)) ++g_shared->Findings;
             const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             if (code != 0 && code != 1) {
                 std::fprintf(stderr, "pixhold_fuzz: FINDING: the check at the end of the run failed (exit code %d): "
@@ -261,6 +263,7 @@ int Watch(pid_t child, const TOptions& o, std::int64_t& next) {
         const std::string how = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) + " (" +
                                                           strsignal(WTERMSIG(status)) + ")"
                                                     : "exit code " + std::to_string(WEXITSTATUS(status));
+        ++g_shared->Findings;
         if (g_shared->Running.load()) {
             const std::string path = SaveShared(o, "crash");
             std::fprintf(stderr, "pixhold_fuzz: FINDING: input %s ended the process (%s); saved as %s\n",
@@ -283,6 +286,7 @@ int Watch(pid_t child, const TOptions& o, std::int64_t& next) {
                 ::kill(child, SIGSTOP);
                 if (::waitpid(child, &status, WUNTRACED) == child && !WIFSTOPPED(status)) return ended(status);
                 if (g_shared->Running.load() && g_shared->Id.load() == id && g_shared->StartedNs.load() == started) {
+                    ++g_shared->Findings;
                     const std::string path = SaveShared(o, "slow");
                     std::fprintf(stderr, "pixhold_fuzz: FINDING: input %s still running after %lld ms (limit %d ms); "
                                          "saved as %s\n",
@@ -338,6 +342,7 @@ public:
             std::fprintf(stderr, "pixhold_fuzz: FINDING: input %s %s; saved as %s\n", IdName(id).c_str(),
                          failure.c_str(), path.c_str());
             ++stats_.Findings;
+            if (g_shared) ++g_shared->Findings;
             return false;
         }
         stats_.Accepted += static_cast<std::uint64_t>(outcome->Accepted);
@@ -362,6 +367,7 @@ public:
     using TRecent = std::vector<std::pair<std::int64_t, TInput>>;  // (id, input)
     void FindLeak(const TRecent& recent) {
         ++stats_.Findings;
+        if (g_shared) ++g_shared->Findings;
         const fs::path folder = fs::path(options_.Out) / (options_.Target + "-leak-batch");
         fs::create_directories(folder);
         std::vector<std::string> files;
@@ -499,6 +505,7 @@ int Fuzz(const TOptions& options, const TTarget& target) {
         const TInput& base = pool[random.Below(pool.size())];
         const TInput& other = pool[random.Below(pool.size())];
         TInput input = mutator.Mutate(base, other, random);
+        if (target.Mend && !random.OneIn(8)) target.Mend(input);  // now and then left broken
         TOutcome outcome;
         const auto id = static_cast<std::int64_t>(i);
         if (!fuzzer.Run(input, &outcome, id)) {
@@ -602,10 +609,15 @@ int main(int argc, char** argv) {
         std::int64_t next = -1;
         const int code = Watch(child, options, next);
         worst = std::max(worst, code);
-        if (!options.KeepGoing || next < 0) return worst;
-        if (options.Runs && static_cast<std::uint64_t>(next) >= options.Runs) return worst;
         const std::int64_t deadline = g_shared->DeadlineNs.load();
-        if (deadline != 0 && MonotonicNs() >= deadline) return worst;
+        if (!options.KeepGoing || next < 0 || (options.Runs && static_cast<std::uint64_t>(next) >= options.Runs) ||
+            (deadline != 0 && MonotonicNs() >= deadline)) {
+            if (options.KeepGoing) {
+                std::printf("findings in the whole run: %llu\n",
+                            static_cast<unsigned long long>(g_shared->Findings.load()));
+            }
+            return worst;
+        }
         // A new child goes on after the input that ended the last one.
         g_shared->FirstInput.store(static_cast<std::uint64_t>(next));
         g_shared->Running.store(0);

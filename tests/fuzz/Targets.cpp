@@ -17,6 +17,8 @@
 
 #include <QPainter>
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -190,6 +192,25 @@ TOutcome RunGif(TBytes data) {
     return o;
 }
 
+// Every complete chunk gets the checksum of its type and data, so that
+// mutations reach libpng's chunk handling instead of its CRC check.
+void MendPngChunks(std::vector<std::uint8_t>& data) {
+    std::size_t at = 8;
+    while (at + 12 <= data.size()) {
+        const std::uint32_t length = (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) |
+                                     (std::uint32_t{data[at + 2]} << 8) | data[at + 3];
+        if (length > data.size() - at - 12) break;
+        const std::uint32_t crc = static_cast<std::uint32_t>(
+            crc32(crc32(0, nullptr, 0), data.data() + at + 4, static_cast<uInt>(length + 4)));
+        std::uint8_t* out = data.data() + at + 8 + length;
+        out[0] = static_cast<std::uint8_t>(crc >> 24);
+        out[1] = static_cast<std::uint8_t>(crc >> 16);
+        out[2] = static_cast<std::uint8_t>(crc >> 8);
+        out[3] = static_cast<std::uint8_t>(crc);
+        at += 12 + length;
+    }
+}
+
 // The harness's own check: inputs that start with a keyword misbehave on
 // purpose, so the tests can see each kind of finding caught and saved.
 int* volatile g_leakSink = nullptr;
@@ -221,7 +242,7 @@ const std::vector<TTarget>& Targets() {
         {"wmf", {".wmf"}, RunMetafile},
         {"emf", {".emf"}, RunMetafile},
         {"jpeg", {".jpg", ".jpeg", ".jpe", ".jfif"}, RunJpeg},
-        {"png", {".png"}, RunPng},
+        {"png", {".png"}, RunPng, MendPngChunks},
         {"gif", {".gif"}, RunGif},
         {"selftest", {}, RunSelfTest},
     };

@@ -2,6 +2,7 @@
 
 #include "ByteSpan.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,9 @@ struct TTarget {
     const char* Name;
     std::vector<std::string> Extensions;  // of fixture files, lower case, with the dot
     TOutcome (*Run)(imaging::TBytes data);
+    // Mends what a mutation broke that the format checks before anything
+    // else (PNG chunk checksums), or null.
+    void (*Mend)(std::vector<std::uint8_t>& data) = nullptr;
 };
 
 const std::vector<TTarget>& Targets();
