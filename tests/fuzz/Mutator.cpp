@@ -10,9 +10,11 @@ namespace {
 constexpr std::array<std::uint8_t, 6> Interesting8 = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0x40};
 constexpr std::array<std::uint16_t, 9> Interesting16 = {0x0000, 0xFFFF, 0x7FFF, 0x8000, 0x0001,
                                                         0x00FF, 0x0100, 0x4000, 0xFFFE};
-constexpr std::array<std::uint32_t, 10> Interesting32 = {
-    0x00000000, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0x00000001,
-    0x0000FFFF, 0x00010000, 0x40000000, 0xFFFFFFFE, 0x00100000};
+// Besides the limits, sizes near where width x height or width x 32 stop
+// fitting 31 bits while the pixel count stays within the picture-size limit.
+constexpr std::array<std::uint32_t, 14> Interesting32 = {
+    0x00000000, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0x00000001, 0x0000FFFF, 0x00010000,
+    0x40000000, 0xFFFFFFFE, 0x00100000, 0x01000000, 0x04000000, 0x05F5E100, 0x0F000000};
 
 void Put(TInput& data, std::size_t at, std::uint64_t value, int bytes, bool bigEndian) {
     for (int i = 0; i < bytes; ++i) {

@@ -80,7 +80,10 @@ std::string CheckImage(const QImage& image, const char* what) {
 }
 
 void UseBitmap(const TBitmap& b) {
-    const std::size_t need = static_cast<std::size_t>(TBitmap::RowSize(b.Width, b.BitCount)) * static_cast<std::size_t>(b.Height);
+    // In 64 bits: TBitmap::RowSize is int arithmetic, which a width of 100
+    // million at 32 bits overflows.
+    const std::size_t need = static_cast<std::size_t>((static_cast<std::int64_t>(b.Width) * b.BitCount + 31) / 32 * 4) *
+                             static_cast<std::size_t>(b.Height);
     if (b.Bits.size() != need) Broken("bitmap pixel array does not match its size");
     if (b.BitCount <= 8 && b.Palette.size() > 256) Broken("bitmap colour table longer than 256 entries");
     if (static_cast<std::int64_t>(b.Width) * b.Height > UsePixels) return;
