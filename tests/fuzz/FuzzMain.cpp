@@ -497,9 +497,15 @@ int Fuzz(const TOptions& options, const TTarget& target) {
     std::printf("seeds decoded by at least one call: %zu of %zu\n", seedsAccepted, seedCount);
     const std::uint64_t first = g_shared ? g_shared->FirstInput.load() : 0;
     if (first) std::printf("going on from input %llu\n", static_cast<unsigned long long>(first));
+    double nextReport = 60;
     for (std::uint64_t i = first;; ++i) {
         if (options.Runs && i >= options.Runs) break;
         if ((i & 15) == 0 && timeIsUp()) break;
+        if ((i & 1023) == 0 && elapsed() >= nextReport) {  // a sign of life in long runs
+            std::printf("progress: input %llu, %.0f s, %zu distinct outcomes\n", static_cast<unsigned long long>(i),
+                        elapsed(), fuzzer.Stats().Signatures.size());
+            nextReport += 60;
+        }
         // Each input depends on the seed and its number only.
         TRandom random(options.Seed * 0x100000001B3ull + i);
         const TInput& base = pool[random.Below(pool.size())];
