@@ -4,6 +4,7 @@
 #include "Config.h"
 #include "DataModuleWindow.h"
 #include "ErrorReport.h"
+#include "fCategory.h"
 #include "ImageListFill.h"
 #include "QtPrompt.h"
 #include "Splash.h"
@@ -43,7 +44,16 @@ int main(int argc, char** argv) {
     hooks.ApplyCategoryFilter = [&dm] {
         if (dm != nullptr) dm->ApplyCategoryFilter();
     };
+    TForm1* formPtr = nullptr;
+    hooks.AskCategory = [&formPtr] {
+        TForm1& f = *formPtr;
+        const QStringList categories = f.Hooks().GetCategoryList
+                                           ? f.Hooks().GetCategoryList(QString::fromStdString(f.Config().CurrentTable))
+                                           : QStringList();
+        return AskCategory(true, categories, [&f] { f.Help().ShowTopic(TfrmCategory::HelpContext); }, &f);
+    };
     auto form = std::make_unique<TForm1>(prompt, std::move(hooks));
+    formPtr = form.get();
     if (!form->Created()) {
         // Without settings nothing can work; the reason has been shown.
         pixhold::engine::TCofferSessionList::Instance().ErrorReport = nullptr;
@@ -69,6 +79,11 @@ int main(int argc, char** argv) {
         listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
         dm->SetWorkers(&workers);
         mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
+        mainForm.Hooks().ImportDropped = [&dm](const QStringList& paths) {
+            std::vector<std::string> list;
+            for (const QString& path : paths) list.push_back(path.toStdString());
+            dm->ImportPaths(list);
+        };
         dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());

@@ -6,14 +6,13 @@
 #include "ImageFns.h"
 #include "ImageHelper.h"
 #include "ImageList.h"
+#include "ImportRecord.h"
 #include "JpegCodec.h"
 #include "PictureFile.h"
 #include "Thumbnail.h"
 #include "WorkerPool.h"
 #include "fDM.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <deque>
@@ -26,23 +25,6 @@ namespace {
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The names of the ordinary files of a folder, in the order the file system
-// gives them (hidden and read-only files included; folders and devices not).
-std::vector<std::string> FolderFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        struct stat st {};
-        if (::stat((folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        names.push_back(name);
-    }
-    ::closedir(dir);
-    return names;
 }
 
 // What a worker makes of one browsed file.
@@ -136,7 +118,7 @@ void TImageListFill::FillFromFolder(imaging::TPH& ph, imaging::TImageList& list)
         std::future<TFolderThumb> Result;
     };
     std::deque<TPending> pending;
-    const std::vector<std::string> entries = FolderFiles(folder);
+    const std::vector<std::string> entries = FolderEntries(folder, false);
     std::size_t next = 0;
     // Enough files in flight to keep every worker busy while this thread waits.
     const std::size_t ahead = 2 * pool_.Threads() + 2;

@@ -9,6 +9,7 @@
 #include "CofferSession.h"
 #include "CofferTable.h"
 #include "DataModuleHost.h"
+#include "ImportRecord.h"
 
 namespace pixhold::imaging {
 class TWorkerPool;
@@ -16,7 +17,6 @@ class TWorkerPool;
 
 namespace pixhold::store {
 
-struct TPreparedFile;
 class TConfig;
 
 // The data module: the one owner of the engine session, the database on the
@@ -69,6 +69,10 @@ public:
     void SelectAndImportFolder();
     void ImportFolder(const std::string& folder, const std::string& category);
     void ImportFolderFiles(const std::string& folder, const std::string& category);
+    // Files and folders dropped onto the main list: each folder as if picked
+    // in Import Images, each picture file into the current table and
+    // category; then the list is rebuilt.
+    void ImportPaths(const std::vector<std::string>& paths);
     // Stores one file as a record of `table`; nothing when no file is there.
     void ImportFile(const std::string& path, const std::string& table, const std::string& category);
 

@@ -9,6 +9,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EngineError.h"
+#include "ImageCommands.h"
 #include "PictureCommands.h"
 #include "ToolError.h"
 
@@ -32,7 +33,10 @@ constexpr const char* kUsage =
     "  optimize FOLDER/TABLE [--index NAME]\n"
     "every command takes --password P for encrypted tables\n"
     "  convert IN OUT   writes the picture file IN as OUT, in the kind OUT's extension names\n"
-    "  thumb IN OUT.jpg writes the 71 x 71 thumbnail of IN as an import stores it\n";
+    "  thumb IN OUT.jpg writes the 71 x 71 thumbnail of IN as an import stores it\n"
+    "  import FOLDER/TABLE PATH... [--category C] [--recurse] [--folders-as-categories]\n"
+    "         [--on-duplicate number|replace|skip] [--delete-after]   stores picture files and folder trees\n"
+    "  export FOLDER/TABLE DEST [--category C] [--thumbs]   writes the pictures (or thumbnails) to DEST\n";
 
 struct Command {
     int (*run)(const CommandLine&, std::ostream&);
@@ -68,6 +72,8 @@ int main(int argc, char** argv) {
         const std::vector<std::string> rest(args.begin() + 1, args.end());
         if (args[0] == "convert") return RunConvert(rest, std::cout);
         if (args[0] == "thumb") return RunThumb(rest, std::cout);
+        if (args[0] == "import") return RunImport(rest, std::cout);
+        if (args[0] == "export") return RunExport(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");
         const CommandLine line = ParseCommandLine(args, command->second.shape);
         return command->second.run(line, std::cout);
