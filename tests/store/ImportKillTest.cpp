@@ -24,16 +24,23 @@ TEST_F(ImportKillTest, EveryStoredRecordAndEveryDeletedSourceSurvive) {
     fs::create_directories(originals);
     std::map<std::string, imaging::TByteVector> bytes;
     for (int i = 0; i < 12; ++i) {
-        QImage image(200 + 10 * i, 150, QImage::Format_RGB32);
+        QImage image(640 + 10 * i, 480, QImage::Format_RGB32);
         image.fill(qRgb(20 * i, 255 - 20 * i, 90));
         const std::string name = "shot" + std::to_string(i) + ".jpg";
         bytes[name] = imaging::EncodeJpeg(image, 90);
         imaging::WritePictureFile((originals / name).string(), bytes[name]);
     }
-    // Kill points from "at once" to "after the end", in milliseconds after
-    // the child started importing.
-    for (const int delay : {0, 5, 20, 60, 150, 400, -1}) {
-        SCOPED_TRACE("kill after " + std::to_string(delay) + " ms");
+    // Kill points: after the child reached its k-th file (it reports each one
+    // as the import lets window messages run), at once or a moment later;
+    // the last run is not killed.
+    struct TKillPoint {
+        int Files;
+        int DelayUs;
+    };
+    const TKillPoint points[] = {{0, 0}, {1, 0}, {1, 700}, {3, 0}, {4, 1500}, {6, 300}, {9, 0}, {11, 2000}, {-1, 0}};
+    int killedMidway = 0;
+    for (const TKillPoint point : points) {
+        SCOPED_TRACE("kill at file " + std::to_string(point.Files) + " + " + std::to_string(point.DelayUs) + " us");
         Stop();
         fs::remove_all(DataFolder());
         const fs::path source = dir / "source";
@@ -50,14 +57,21 @@ TEST_F(ImportKillTest, EveryStoredRecordAndEveryDeletedSourceSurvive) {
                 module.DataModuleCreate();
                 imaging::TWorkerPool workers(2);
                 module.SetWorkers(&workers);
+                childHost.OnProcessMessages = [&parent] { parent.Send('F'); };
                 parent.Send('S');
-                module.ImportFolder(source.string() + "/", "");
+                module.ImportPaths({source.string()});
                 return 0;
             });
             ASSERT_EQ(child.Receive(), 'S');
-            if (delay >= 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            if (point.Files >= 0) {
+                for (int f = 0; f < point.Files; ++f) {
+                    if (child.Receive() != 'F') break;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(point.DelayUs));
                 child.Kill();
+            } else {
+                while (child.Receive() != '\0') {
+                }
             }
             const int status = child.Wait();
             EXPECT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
@@ -80,10 +94,13 @@ TEST_F(ImportKillTest, EveryStoredRecordAndEveryDeletedSourceSurvive) {
                 EXPECT_TRUE(stored.count(name)) << name << " was deleted without its record on the disk";
             }
         }
-        if (delay < 0) {
+        if (point.Files < 0) {
             EXPECT_EQ(stored.size(), bytes.size());
+        } else if (stored.size() < bytes.size()) {
+            ++killedMidway;
         }
     }
+    EXPECT_GE(killedMidway, 5) << "the kills should fall inside the import";
 }
 
 }  // namespace
