@@ -3,6 +3,7 @@
 #include "GraphicError.h"
 #include "LargeImage.h"
 
+#include <algorithm>
 #include <png.h>
 
 #include <csetjmp>
@@ -14,6 +15,9 @@
 namespace pixhold::imaging {
 
 namespace {
+
+// The largest chunk other than image data that libpng may allocate.
+constexpr png_alloc_size_t PngMaxChunkBytes = 16u << 20;
 
 // Dimensions libpng itself refuses beyond (its own default is a million a
 // side); the pixel count is checked against MaxPicturePixels afterwards.
@@ -129,7 +133,33 @@ std::vector<png_bytep> RowsOf(QImage& image) {
 
 }  // namespace
 
+namespace {
+
+// libpng allocates a chunk's buffer from the length the chunk claims before
+// it finds the file too short for it: a chunk that claims more bytes than the
+// file holds is refused here first.
+void CheckChunkLengths(TBytes data) {
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (data.size() < 8 || !std::equal(signature, signature + 8, data.begin())) return;  // libpng says what it is
+    std::size_t at = 8;  // after the signature
+    while (at + 12 <= data.size()) {
+        const std::uint32_t length = (std::uint32_t{data[at]} << 24) | (std::uint32_t{data[at + 1]} << 16) |
+                                     (std::uint32_t{data[at + 2]} << 8) | std::uint32_t{data[at + 3]};
+        const std::string type(reinterpret_cast<const char*>(data.data() + at + 4), 4);
+        if (length > data.size() - at - 12) {
+            if (type == "IDAT") return;  // libpng reads image data piecewise and reports the cut itself
+            throw EInvalidGraphic("PNG file is truncated (" + type + " chunk of " + std::to_string(length) +
+                                  " bytes in a file of " + std::to_string(data.size()) + ")");
+        }
+        if (type == "IEND") return;
+        at += 12 + static_cast<std::size_t>(length);
+    }
+}
+
+}  // namespace
+
 QImage DecodePng(TBytes data) {
+    CheckChunkLengths(data);
     TPngErrors errors;
     TPngReadObject object(errors);
     png_structp png = object.Png;
@@ -141,6 +171,9 @@ QImage DecodePng(TBytes data) {
     const bool headerRead = PngTry(png, [&] {
         png_set_read_fn(png, &source, PngReadFromMemory);
         png_set_user_limits(png, PngMaxSide, PngMaxSide);
+        // A chunk claiming gigabytes (a text chunk of length 2^31 - 1 in a
+        // file of a hundred bytes) is refused before libpng allocates it.
+        png_set_chunk_malloc_max(png, PngMaxChunkBytes);
         png_read_info(png, info);
         width = png_get_image_width(png, info);
         height = png_get_image_height(png, info);

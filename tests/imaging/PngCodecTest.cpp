@@ -173,3 +173,20 @@ TEST(PngEncode, OtherFormatsAreWrittenAsTheirColours) {
 
 }  // namespace
 }  // namespace pixhold::imaging
+
+namespace pixhold::imaging {
+namespace {
+
+// A chunk claiming 2 GB in a file of 141 bytes is refused before anything is
+// allocated for it (libpng alone would allocate the 2 GB first).
+TEST(PngDamaged, AChunkLongerThanTheFileIsRefusedAtOnce) {
+    try {
+        DecodePng(ReadFixture("png/text-chunk-claims-2gb.png"));
+        FAIL() << "decoded";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_NE(std::string(e.what()).find("truncated (tEXt chunk"), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace pixhold::imaging
