@@ -262,7 +262,18 @@ TByteVector TPicture::Encode(TImageType code, bool forWmfFile) const {
     case TImageType::Emf:
         if (holds(TGraphicKind::Metafile)) return graphic_->Save(forWmfFile);
         {
-            const TMetafile metafile = TMetafile::FromBitmap(Bitmap().ToImage());
+            // Other programs draw a metafile's bitmap without its alpha: the
+            // picture goes in as it looks on white.
+            QImage shown = Bitmap().ToImage();
+            if (shown.hasAlphaChannel()) {
+                QImage white(shown.size(), QImage::Format_RGB32);
+                white.fill(Qt::white);
+                QPainter painter(&white);
+                painter.drawImage(0, 0, shown);
+                painter.end();
+                shown = white;
+            }
+            const TMetafile metafile = TMetafile::FromBitmap(shown);
             return forWmfFile ? metafile.SaveWmf() : metafile.SaveEmf();
         }
     case TImageType::Unknown:

@@ -14,14 +14,16 @@ import subprocess
 import sys
 import tempfile
 
-from PIL import Image
+from PIL import Image, ImageFilter
 
 TOOL, FIXTURES = sys.argv[1], sys.argv[2]
 INPUTS = [
     "bmp/im-4bpp.bmp", "bmp/im-rle8.bmp", "bmp/im-rgb565.bmp", "bmp/ppm-1bpp.bmp",
     "bmp/ppm-os2-24bpp.bmp", "bmp/v4-argb8888.bmp", "bmp/top-down-24bpp.bmp",
     "ico/im-sizes.ico", "ico/icotool-depths.ico",
-    "gif/anim-delays.gif", "gif/interlaced.gif", "gif/local-map.gif",
+    "gif/anim-delays.gif", "gif/interlaced.gif", "gif/noise-2-frames.gif",
+    "photos/rose.gif", "photos/rose-progressive.jpg", "photos/rose-8bpp.bmp", "photos/logo-rgba.png",
+    "photos/rose-animated.gif",
     "jpeg/progressive.jpg", "jpeg/cmyk-adobe.jpg", "jpeg/ycck-adobe.jpg", "jpeg/orientation-6.jpg",
     "jpeg/greyscale.jpg",
     "png/rgb-16bit.png", "png/palette.png", "png/rgba-interlaced.png", "png/grey-alpha.png",
@@ -35,6 +37,7 @@ for path in sorted(glob.glob(os.path.join(FIXTURES, "**", "*.[ew]mf"), recursive
 EXTENSIONS = [".jpg", ".jpeg", ".gif", ".bmp", ".ico", ".wmf", ".emf", ".png"]
 # Largest mean difference per channel (0-255) each kind may show.
 TOLERANCE = {".jpg": 14, ".jpeg": 14, ".gif": 24, ".bmp": 1, ".ico": 1, ".wmf": 10, ".emf": 10, ".png": 1}
+LOSSY = (".jpg", ".jpeg", ".gif")
 INKSCAPE = shutil.which("inkscape")
 
 
@@ -53,7 +56,7 @@ def independent(path, work):
     ext = os.path.splitext(path)[1]
     if ext == ".wmf":
         png = os.path.join(work, "wmf.png")
-        result = run("/usr/bin/convert", path, png)
+        result = run("/usr/bin/convert", "-density", "96", path, png)
         if result.returncode != 0:
             raise RuntimeError("ImageMagick cannot read it: " + result.stderr.strip())
         return Image.open(png)
@@ -84,6 +87,7 @@ def mean_difference(a, b, mask):
 
 failures = []
 checked = 0
+passed = 0
 with tempfile.TemporaryDirectory() as work:
     for name in INPUTS:
         source = os.path.join(FIXTURES, name)
@@ -131,13 +135,21 @@ with tempfile.TemporaryDirectory() as work:
                 else:
                     failures.append("%s: %s instead of %s" % (what, seen.size, expected.size))
                     continue
+            if ext in LOSSY:
+                # Lossy kinds keep the colours of areas, not of single pixels
+                # (chroma subsampling, a 256-colour palette): compare the
+                # pictures as seen from a little further away.
+                seen = seen.filter(ImageFilter.BoxBlur(2))
+                expected = expected.filter(ImageFilter.BoxBlur(2))
             difference = mean_difference(seen, expected, mask)
             checked += 1
-            if difference > TOLERANCE[ext]:
+            if difference <= TOLERANCE[ext]:
+                passed += 1
+            else:
                 failures.append("%s: colours differ by %.1f on average (at most %d)" % (what, difference, TOLERANCE[ext]))
 
 for failure in failures:
     print("FAIL " + failure)
 print("%d conversions checked by independent decoders%s" % (checked, "" if INKSCAPE else " (no Inkscape: .emf written but not read back)"))
-print("%d passed, %d failed" % (checked, len(failures)))
+print("%d passed, %d failed" % (passed, len(failures)))
 sys.exit(1 if failures else 0)
