@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
@@ -75,6 +76,14 @@ public:
         // The index file could not be opened at all; a new, empty one took its place.
         if (indexFileSetAside) log_.LogMessage(Fixed(kIndexFileHeader));
         RepairHeaders();
+        if (!data_.LayoutFits()) {
+            // Verify does not mend the descriptors, and records cannot be read
+            // by descriptors that do not fit the record: nothing further is
+            // checked. A repair that could not make them fit cannot go on.
+            if (!verifyOnly_) RaiseTableError(err::HeaderCorrupt, data_.Name);
+            log_.Note("Repair of table " + table_.Name() + " " + "completed at " + NowText());
+            return false;
+        }
         ScanRecords();
         CheckFreeBlocks();
         CheckIndexCounts();
@@ -84,8 +93,16 @@ public:
         return !log_.Found();
     }
 
+    // The first failure of a step that could not mend its record (none when
+    // every step went through).
+    std::exception_ptr Failure() const { return failure_; }
+
 private:
     std::string Fixed(const std::string& message) const { return verifyOnly_ ? message : message + kFixed; }
+
+    void NoteFailure() {
+        if (!failure_) failure_ = std::current_exception();
+    }
 
     void Stepped(const char* step, int percent) const {
         if (events_.OnSteppedProgress) events_.OnSteppedProgress(step, percent);
@@ -100,6 +117,12 @@ private:
     // ---- step 2: headers ----
     void RepairHeaders() {
         Stepped(kStepHeaders, 0);
+        if (!verifyOnly_ && !data_.HeaderMendable()) {
+            // Where the fields lie cannot be told: the findings in their plain
+            // form, and nothing is changed.
+            data_.RepairHeader(log_, true);
+            RaiseTableError(err::HeaderCorrupt, data_.Name);
+        }
         data_.RepairHeader(log_, verifyOnly_);
         indexesValid_ = index_.RepairHeader(log_, verifyOnly_, data_.Fields());
         if (table_.BlobFileOpen()) table_.BlobFile().RepairFile(log_, verifyOnly_);
@@ -141,6 +164,7 @@ private:
             try {
                 ScanRecord(n);
             } catch (...) {
+                NoteFailure();
                 log_.LogMessage("Unexpected error " + std::to_string(ErrorCodeOf(std::current_exception())) +
                                 " during repair for physical record # " + std::to_string(n) +
                                 ", continuing with repair");
@@ -189,6 +213,15 @@ private:
 
     void ScanRecord(std::uint32_t n) {
         TRecordPin record(data_, n);
+        const std::uint8_t status = record->Status();
+        if (status != recordlayout::StatusActive && status != recordlayout::StatusDeleted) {
+            // Read as active everywhere else: it becomes what it is taken for.
+            log_.LogMessage(Fixed("Invalid record status for physical record # " + std::to_string(n)));
+            if (!verifyOnly_) {
+                record->SetStatus(recordlayout::StatusActive);
+                record->SetModified();
+            }
+        }
         bool replaced = false;
         const std::uint32_t id = record->RecordID();
         if (id == 0 || seen_.count(id) != 0) {
@@ -242,14 +275,18 @@ private:
             const auto slot = record.FieldData(f);
             std::uint32_t first = slot.size() >= 8 ? Le32(slot.data()) : 0;
             const std::uint32_t owner = slot.size() >= 8 ? Le32(slot.data() + 4) : 0;
-            if (first == 0) continue;  // an empty value refers to no block
-            if (!table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
+            // A present value has blocks (an empty one is stored as null).
+            if (first == 0 || !table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
                 first > table_.BlobFile().BlockCount()) {
                 ClearBlob(record, f, n);
                 continue;
             }
             if (first < usedBlocks_.size() && usedBlocks_[first]) {
-                CopySharedBlob(record, f, n, first, owner);
+                // Only the start of a chain of this record's own value is a
+                // copy; any other block in use is a damaged reference into
+                // another record's value, which stays with that record.
+                if (StartsValueOf(first, owner)) CopySharedBlob(record, f, n, first, owner);
+                else ClearBlob(record, f, n);
                 continue;
             }
             table_.BlobFile().RepairBlobChain(log_, verifyOnly_, false, n, owner, first);
@@ -259,6 +296,15 @@ private:
             }
             if (first != 0) MarkChain(first);
         }
+    }
+
+    // Whether the block is the first block of a value with the owner identifier.
+    bool StartsValueOf(std::uint32_t block, std::uint32_t owner) {
+        TBlobFile& blob = table_.BlobFile();
+        TBlock* first = blob.GetBlock(nullptr, block);
+        const BlobBlockHeader header = first->Header;
+        blob.ReleaseBlock(first);
+        return header.owner == owner && header.previous == 0 && header.totalSize > 0;
     }
 
     // Two records refer to one chain (a record copied byte for byte): the
@@ -394,6 +440,7 @@ private:
             try {
                 if (RebuildRecord(n)) ++active;
             } catch (...) {
+                NoteFailure();
                 log_.LogMessage("Unexpected error " + std::to_string(ErrorCodeOf(std::current_exception())) +
                                 " during rebuild of index keys for physical record # " + std::to_string(n) +
                                 ", continuing with repair");
@@ -453,6 +500,7 @@ private:
     std::uint32_t nextID_ = 0;
     std::uint32_t largestID_ = 0;
     std::int32_t active_ = 0;
+    std::exception_ptr failure_;
 };
 
 }  // namespace
@@ -475,8 +523,12 @@ bool TTableMaintenance::RepairTable(bool forceIndexRebuild) {
         setAside = true;
         table = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
     }
-    const bool valid = TRepairRun(**table, Events, false, forceIndexRebuild).Run(setAside);
+    TRepairRun run(**table, Events, false, forceIndexRebuild);
+    const bool valid = run.Run(setAside);
     table->Close();
+    // A record that a step could not mend is still damaged: the repair did
+    // not succeed, whatever else it mended.
+    if (run.Failure()) std::rethrow_exception(run.Failure());
     return valid;
 }
 

@@ -66,7 +66,7 @@ void TDataFile::ValidateHeader() {
         for (std::size_t j = 0; j < i && !bad; ++j) {
             bad = SameName(fields_[j].name, f.name) || fields_[j].number == f.number;
         }
-        bad = bad || f.type == fieldtype::Invalid || !DeclaredSizeValid(f) ||
+        bad = bad || !KnownFieldType(f.type) || !DeclaredSizeValid(f) ||
               f.physicalSize != PhysicalSizeOf(f.type, f.size);
         bad = bad || !CheckValueText(f.type, f.minimum) || !CheckValueText(f.type, f.maximum) ||
               !CheckValueText(f.type, f.defaultValue);
@@ -82,6 +82,24 @@ void TDataFile::ValidateHeader() {
     const auto records = static_cast<std::uint64_t>((length - start) / recordSize);
     if (header_.nextRecordNumber != records + 1) Raise(err::HeaderCorrupt);
     if (static_cast<std::int32_t>(header_.firstFree) < 0 || header_.firstFree > records) Raise(err::HeaderCorrupt);
+}
+
+bool TDataFile::HeaderMendable() const {
+    return std::all_of(fields_.begin(), fields_.end(), [](const FieldDescriptor& f) {
+        return KnownFieldType(f.type) && (!TypeHasDeclaredSize(f.type) || f.size != 0);
+    });
+}
+
+bool TDataFile::LayoutFits() const {
+    const std::vector<std::uint32_t> offsets = ExpectedFieldOffsets(fields_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const FieldDescriptor& f = fields_[i];
+        if (!KnownFieldType(f.type) || !DeclaredSizeValid(f) || f.physicalSize != PhysicalSizeOf(f.type, f.size) ||
+            f.offset != offsets[i])
+            return false;
+    }
+    const std::uint32_t recordSize = ComputeRecordSize(fields_);
+    return recordSize == header_.recordSize && recordSize != 0;
 }
 
 bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
@@ -109,7 +127,7 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
             if (log.Mend()) f.name = CutName("_" + n + f.name);
             break;
         }
-        if (f.type == fieldtype::Invalid) {
+        if (!KnownFieldType(f.type)) {
             log.Report("Invalid field data type (Unknown) for field " + f.name + inHeader, false);
         }
         // A mended size, or a physical size that does not follow from it, gets
@@ -128,7 +146,7 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
                 log.Report(sized);
                 derive = true;
             }
-        } else if (f.type != fieldtype::Invalid &&
+        } else if (KnownFieldType(f.type) &&
                    (f.size != 0 || f.physicalSize != PhysicalSizeOf(f.type, f.size))) {
             log.Report("Invalid field length for field " + f.name + inHeader);
             f.size = log.Mend() ? 0 : f.size;
