@@ -104,6 +104,14 @@ bool TDataFile::LayoutFits() const {
 
 bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
     FindingLog log(cursor, verifyOnly);
+    // When the physical sizes still lay the fields out where the offsets and
+    // the record size say, they are right and a declared size that disagrees
+    // is the damaged one: it is derived back from the physical size, so that
+    // no field moves.
+    bool physicalSizesFit = ComputeRecordSize(fields_) == header_.recordSize;
+    const std::vector<std::uint32_t> storedLayout = ExpectedFieldOffsets(fields_);
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+        physicalSizesFit = physicalSizesFit && fields_[i].offset == storedLayout[i];
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         FieldDescriptor& f = fields_[i];
         const std::string n = std::to_string(i + 1);
@@ -136,7 +144,12 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
         if (TypeHasDeclaredSize(f.type)) {
             const std::string sized = "Invalid field length for field " + f.name + inHeader + " (" +
                                       std::to_string(f.size) + ")";
-            if (f.size > 250) {
+            const int fromPhysical = f.physicalSize - (f.type == fieldtype::String ? 1 : 0);
+            if (physicalSizesFit && f.physicalSize != PhysicalSizeOf(f.type, f.size) && fromPhysical >= 1 &&
+                fromPhysical <= 250) {
+                log.Report(sized);
+                if (log.Mend()) f.size = static_cast<std::uint8_t>(fromPhysical);
+            } else if (f.size > 250) {
                 log.Report(sized);
                 f.size = log.Mend() ? 250 : f.size;
                 derive = true;
