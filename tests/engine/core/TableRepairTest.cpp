@@ -73,6 +73,25 @@ std::vector<DamageCase> DamageCases() {
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(12) + 4, 999); },
          {"Invalid BLOB offset in BLOB file for physical record # 12, error fixed"},
          [](PictureRows& rows) { rows["P0012"].blob.clear(); }},
+        // Record 10's picture (1050 bytes) fills two blocks and 62 bytes of a third.
+        {"last BLOB block claiming more than a block holds",
+         [](MaintenanceFixture& f) {
+             f.Overwrite(".BLB", BlockOffset(f.Le32At(".DAT", BlobSlot(10)) + 2) + 8, std::string("\x00\x21", 2));
+         },
+         {"Invalid block size in BLOB file for physical record # 10, error fixed"},
+         // The value's length says what the block holds: the picture is whole.
+         [](PictureRows&) {}},
+        {"first BLOB block with nothing left",
+         [](MaintenanceFixture& f) {
+             f.Overwrite(".BLB", BlockOffset(f.Le32At(".DAT", BlobSlot(12))), std::string(10, '\0'));
+         },
+         {"BLOB size mismatch in BLOB file for physical record # 12, error fixed"},
+         [](PictureRows& rows) { rows["P0012"].blob.clear(); }},
+        // Name is a string of 20 (physical size 21); the layout still fits 21.
+        {"declared size that disagrees with the layout",
+         [](MaintenanceFixture& f) { f.Overwrite(".DAT", 127 + 86, std::string(1, '\x17')); },
+         {"Invalid field length for field Name in table header (23), error fixed"},
+         [](PictureRows&) {}},
         {"BLOB present without blocks",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(16), 0); },
          {"Invalid BLOB offset into BLOB file for physical record # 16, error fixed"},
