@@ -125,7 +125,12 @@ private:
         }
         data_.RepairHeader(log_, verifyOnly_);
         indexesValid_ = index_.RepairHeader(log_, verifyOnly_, data_.Fields());
-        if (table_.BlobFileOpen()) table_.BlobFile().RepairFile(log_, verifyOnly_);
+        if (table_.BlobFileOpen()) {
+            table_.BlobFile().RepairFile(log_, verifyOnly_);
+            // What the checks below may count on, also when verify left a
+            // damaged count in the header.
+            blobBlocks_ = std::min(table_.BlobFile().BlockCount(), table_.BlobFile().WholeBlocks());
+        }
         try {
             textParameters_ = index_.ReadTextIndexParameters(nullptr);
         } catch (const ECofferEngineError&) {
@@ -277,7 +282,7 @@ private:
             const std::uint32_t owner = slot.size() >= 8 ? Le32(slot.data() + 4) : 0;
             // A present value has blocks (an empty one is stored as null).
             if (first == 0 || !table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
-                first > table_.BlobFile().BlockCount()) {
+                first > blobBlocks_) {
                 ClearBlob(record, f, n);
                 continue;
             }
@@ -336,7 +341,7 @@ private:
     // verify found the chain broken).
     void MarkChain(std::uint32_t first) {
         TBlobFile& blob = table_.BlobFile();
-        const std::uint32_t blocks = blob.BlockCount();
+        const std::uint32_t blocks = blobBlocks_;
         if (usedBlocks_.size() < blocks + 1) usedBlocks_.resize(blocks + 1, false);
         for (std::uint32_t b = first; b != 0 && b <= blocks && !usedBlocks_[b];) {
             usedBlocks_[b] = true;
@@ -352,7 +357,7 @@ private:
     void CheckFreeBlocks() {
         if (!table_.BlobFileOpen()) return;
         TBlobFile& blob = table_.BlobFile();
-        const std::uint32_t blocks = blob.BlockCount();
+        const std::uint32_t blocks = blobBlocks_;
         usedBlocks_.resize(blocks + 1, false);
         std::vector<bool> seen(blocks + 1, false);
         TBlock* previous = nullptr;
@@ -497,6 +502,7 @@ private:
     std::vector<FieldDescriptor> blobFields_;
     std::set<std::uint32_t> seen_;
     std::vector<bool> usedBlocks_;
+    std::uint32_t blobBlocks_ = 0;
     std::uint32_t nextID_ = 0;
     std::uint32_t largestID_ = 0;
     std::int32_t active_ = 0;

@@ -242,8 +242,9 @@ public:
     // Checks descriptors then header, logging each finding; mends them unless
     // verifyOnly. True when nothing was found.
     bool RepairHeader(TCursorContext& cursor, bool verifyOnly);
-    // False when a descriptor lacks what its field's layout follows from (an
-    // unknown type, a string, bytes or variable-bytes field of size 0): no
+    // False when the header has no fields, or a descriptor lacks what its
+    // field's layout follows from (an unknown type, a string, bytes or
+    // variable-bytes field of size 0): no
     // mend can tell where the fields lie, so the records must not be touched.
     bool HeaderMendable() const;
     // Whether the descriptors lay the fields out as the record size says:

@@ -85,7 +85,8 @@ void TDataFile::ValidateHeader() {
 }
 
 bool TDataFile::HeaderMendable() const {
-    return std::all_of(fields_.begin(), fields_.end(), [](const FieldDescriptor& f) {
+    // A table has fields: a count of 0 has lost where the records start.
+    return !fields_.empty() && std::all_of(fields_.begin(), fields_.end(), [](const FieldDescriptor& f) {
         return KnownFieldType(f.type) && (!TypeHasDeclaredSize(f.type) || f.size != 0);
     });
 }
@@ -108,10 +109,28 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
     // the record size say, they are right and a declared size that disagrees
     // is the damaged one: it is derived back from the physical size, so that
     // no field moves.
-    bool physicalSizesFit = ComputeRecordSize(fields_) == header_.recordSize;
-    const std::vector<std::uint32_t> storedLayout = ExpectedFieldOffsets(fields_);
-    for (std::size_t i = 0; i < fields_.size(); ++i)
-        physicalSizesFit = physicalSizesFit && fields_[i].offset == storedLayout[i];
+    auto fits = [this](const std::vector<FieldDescriptor>& fields) {
+        if (ComputeRecordSize(fields) != header_.recordSize) return false;
+        const std::vector<std::uint32_t> layout = ExpectedFieldOffsets(fields);
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (fields[i].offset != layout[i]) return false;
+        return true;
+    };
+    bool physicalSizesFit = fits(fields_);
+    // Likewise a read-only flag that takes a field's room away, when the
+    // fields lie where they would with the room.
+    if (!physicalSizesFit) {
+        std::vector<FieldDescriptor> withRoom = fields_;
+        for (FieldDescriptor& f : withRoom) f.readOnly = 0;
+        if (fits(withRoom)) {
+            physicalSizesFit = true;
+            for (FieldDescriptor& f : fields_) {
+                if (f.readOnly == 0 || f.IsAutoInc()) continue;
+                log.Report("Invalid read-only flag for field " + f.name + " in table header");
+                if (log.Mend()) f.readOnly = 0;
+            }
+        }
+    }
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         FieldDescriptor& f = fields_[i];
         const std::string n = std::to_string(i + 1);

@@ -1,6 +1,7 @@
 // Open-time verification of the index file header and its repair.
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EngineError.h"
@@ -208,6 +209,16 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
             clean = false;
             cursor.LogMessage("Invalid data root page pointer for index " + d.name);
         }
+    }
+    // "Sys Deleted" gets its creation values back below, but its pages stay:
+    // bad pointers to them are reported like those of the other slots.
+    const IndexDescriptor& deletedSlot = work.slots[kDeletedSlot];
+    for (const auto& [pointer, what] : {std::pair{deletedSlot.rootPage, "root"},
+                                        {deletedSlot.firstFreePage, "free"},
+                                        {deletedSlot.dataRootPage, "data root"}}) {
+        if (validPointer(pointer)) continue;
+        clean = false;
+        cursor.LogMessage("Invalid " + std::string(what) + " page pointer for index " + kDeletedIndexName);
     }
     if (verifyOnly) return clean;
 

@@ -13,8 +13,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +27,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "CursorEditSupport.h"
 #include "EngineError.h"
@@ -127,6 +131,20 @@ std::string Damage(std::mt19937_64& random, std::vector<std::string>& files) {
     return what;
 }
 
+// The copy under way, for the report of a crash (a signal handler can only
+// write what is already there).
+char gCopyLabel[1024] = "";
+
+extern "C" void ReportCrash(int signal) {
+    const char start[] = "TableDamage: crash in ";
+    if (write(2, start, sizeof start - 1) < 0 || write(2, gCopyLabel, std::strlen(gCopyLabel)) < 0 ||
+        write(2, "\n", 1) < 0) {
+        // Nothing more can be done about it here.
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 // Aborts the program when one copy takes far too long: a hang must show as
 // a failure, not as a test run that never ends.
 class Watchdog {
@@ -216,7 +234,7 @@ void ReadAll(TDataDirectory& directory, std::uint16_t& code, std::string& faults
             break;
         }
         for (const FieldDescriptor& f : cursor.Fields()) {
-            if (f.type != fieldtype::Blob) continue;
+            if (f.type != fieldtype::Blob || !f.TakesRoom()) continue;
             const auto number = static_cast<std::uint16_t>(f.number);
             std::uint32_t length = 0;
             int blob = cursor.OpenBlob(number, buffer.data(), TBlobOpenMode::Read, length);
@@ -265,14 +283,23 @@ std::string RunCopy(const std::string& folder, bool& repaired) {
         TDataCursor cursor(*directory);
         cursor.TableName = "Pics";
         cursor.OpenCursor();
-        // The inspection keys active records by name: names that a damage
-        // made equal (a null name twice) collapse there, which is no fault of
-        // the table; the counts it then gets wrong are verify's to check.
+        // It reads the template's fields, which a mended header may no longer have.
+        const TableDefinition made = EditTable();
+        bool sameFields = cursor.Fields().size() == made.fields.size();
+        for (std::size_t i = 0; sameFields && i < made.fields.size(); ++i)
+            sameFields = cursor.Fields()[i].type == made.fields[i].type;
+        if (!sameFields) return;
+        // The inspection keys active records by name and builds secondary
+        // keys by the definitions the table was made with: names that a
+        // damage made equal (a null name twice) collapse there, and a damaged
+        // index definition (a descending flag) that the repair kept gives
+        // other keys. Neither is a fault of the table; the counts and the
+        // order of every index are verify's to check.
         std::istringstream lines(Inspect(cursor.Table()).problems);
         std::string problems;
         for (std::string line; std::getline(lines, line);) {
             if (line.rfind("name ", 0) == 0 || line.rfind("primary index has ", 0) == 0 ||
-                line.rfind("active record count ", 0) == 0)
+                line.rfind("active record count ", 0) == 0 || line.rfind("secondary keys differ", 0) == 0)
                 continue;
             problems += line + "\n";
         }
@@ -295,6 +322,9 @@ TEST(TableDamage, NoDamagedCopyCrashesHangsOrIsRepairedHalfway) {
     const std::uint64_t only = EnvNumber("PIXHOLD_DAMAGE_ONLY", 0);
     std::mt19937_64 random(seed);
     Watchdog watchdog(std::chrono::seconds(LongRun() ? 60 : 300));
+    // Under the sanitizers they report a crash themselves.
+    if (LongRun())
+        for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) std::signal(signal, ReportCrash);
     pixhold::test::TempDir work;
     int failures = 0;
     std::uint64_t refused = 0, repaired = 0;
@@ -307,6 +337,7 @@ TEST(TableDamage, NoDamagedCopyCrashesHangsOrIsRepairedHalfway) {
         const std::string label = "copy " + std::to_string(copy) + " (seed " + std::to_string(seed) + "): " + what;
         if (only != 0 && copy != only) continue;
         watchdog.Start(label);
+        std::snprintf(gCopyLabel, sizeof gCopyLabel, "%s", label.c_str());
         bool mended = false;
         const std::string faults = RunCopy(work.folder(), mended);
         (mended ? repaired : refused) += 1;
