@@ -6,6 +6,7 @@
 #include "fMain.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 
 namespace pixhold::app {
@@ -18,6 +19,8 @@ TMsgIcon IconOf(store::TBoxIcon icon) {
             return TMsgIcon::Warning;
         case store::TBoxIcon::Error:
             return TMsgIcon::Error;
+        case store::TBoxIcon::Confirmation:
+            return TMsgIcon::Confirmation;
         case store::TBoxIcon::None:
             break;
     }
@@ -26,15 +29,54 @@ TMsgIcon IconOf(store::TBoxIcon icon) {
 
 }  // namespace
 
+// Notes an Esc pressed anywhere in the program, for a folder import that
+// lets window messages run between its files.
+class TDataModuleWindow::TEscapeWatch final : public QObject {
+public:
+    TEscapeWatch() {
+        if (QCoreApplication::instance() != nullptr) QCoreApplication::instance()->installEventFilter(this);
+    }
+    bool Take() {
+        const bool pressed = pressed_;
+        pressed_ = false;
+        return pressed;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            pressed_ = true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool pressed_ = false;
+};
+
 TDataModuleWindow::TDataModuleWindow(IPrompt& prompt, TForm1& form)
     : RunPasswordDialog([](TfrmNewPassword& dialog) { return dialog.exec() == QDialog::Accepted; }),
       prompt_(prompt),
+      escape_(std::make_unique<TEscapeWatch>()),
       form_(form) {}
 
 TDataModuleWindow::~TDataModuleWindow() = default;
 
 void TDataModuleWindow::ShowMessage(const QString& caption, const QString& text, store::TBoxIcon icon) {
     prompt_.Message(caption, text, IconOf(icon));
+}
+
+store::TReplaceAnswer TDataModuleWindow::AskReplace(const QString& text) {
+    switch (prompt_.Ask(store::ConfirmCaption, text, TButtons::YesNoNoToAllYesToAll, TMsgIcon::Confirmation)) {
+        case TAnswer::Yes:
+            return store::TReplaceAnswer::Yes;
+        case TAnswer::NoToAll:
+            return store::TReplaceAnswer::NoToAll;
+        case TAnswer::YesToAll:
+            return store::TReplaceAnswer::YesToAll;
+        default:
+            return store::TReplaceAnswer::No;
+    }
 }
 
 bool TDataModuleWindow::AskYesNo(const QString& caption, const QString& text, store::TBoxIcon icon) {
@@ -64,6 +106,10 @@ void TDataModuleWindow::EndBusy() {
 
 void TDataModuleWindow::ProcessMessages() {
     QCoreApplication::processEvents();
+}
+
+bool TDataModuleWindow::ImportCancelRequested() {
+    return escape_->Take();
 }
 
 void TDataModuleWindow::RefreshImageList() {

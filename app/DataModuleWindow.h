@@ -28,11 +28,13 @@ public:
 
     void ShowMessage(const QString& caption, const QString& text, store::TBoxIcon icon) override;
     bool AskYesNo(const QString& caption, const QString& text, store::TBoxIcon icon) override;
+    store::TReplaceAnswer AskReplace(const QString& text) override;
     std::optional<QString> AskPassword() override;
     std::optional<QString> ChooseFolder(const QString& preset) override;
     void BeginBusy() override;
     void EndBusy() override;
     void ProcessMessages() override;
+    bool ImportCancelRequested() override;
     void RefreshImageList() override;
     void FillCategorySelector() override;
     void ApplyViewStyle() override;
@@ -40,7 +42,10 @@ public:
     void CloseMainWindow() override;
 
 private:
+    class TEscapeWatch;
+
     IPrompt& prompt_;
+    std::unique_ptr<TEscapeWatch> escape_;
     TForm1& form_;
     std::vector<std::unique_ptr<TBusyCursor>> busy_;
 };

@@ -3,15 +3,19 @@
 #include "About.h"
 #include "Artwork.h"
 #include "BusyCursor.h"
+#include "CompletingComboBox.h"
 #include "Config.h"
 #include "ErrorReport.h"
 #include "ImageListModel.h"
 #include "Prompt.h"
+#include "Thumbnail.h"
 
 #include <QAction>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QApplication>
 #include <QComboBox>
-#include <QCompleter>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
@@ -293,16 +297,9 @@ void TForm1::BuildToolBar() {
     cboTable->setEditText(QStringLiteral("Default"));
     ToolBar1->addWidget(cboTable);
 
-    cboCategory = new QComboBox(ToolBar1);
+    // Text completion on.
+    cboCategory = new TCompletingComboBox(ToolBar1);
     cboCategory->setObjectName(QStringLiteral("cboCategory"));
-    cboCategory->setEditable(true);
-    cboCategory->setInsertPolicy(QComboBox::NoInsert);
-    // Text completion on: the first entry that begins with the typed text, in
-    // any letter case, completes it; the completed part stays highlighted.
-    auto* completer = new QCompleter(cboCategory->model(), cboCategory);
-    completer->setCompletionMode(QCompleter::InlineCompletion);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    cboCategory->setCompleter(completer);
     cboCategory->setFixedWidth(100);
     cboCategory->setToolTip(QStringLiteral("Category selector"));
     ToolBar1->addWidget(cboCategory);
@@ -312,6 +309,63 @@ void TForm1::BuildToolBar() {
             [this](int index) { Guarded([this, index] { cboTableSelect(index); }); });
     connect(cboCategory, &QComboBox::activated, this,
             [this](int index) { Guarded([this, index] { cboCategorySelect(index); }); });
+}
+
+namespace {
+
+// Files and folders dragged from a file manager onto the list.
+class TDropWatch final : public QObject {
+public:
+    TDropWatch(QObject* parent, std::function<void(const QStringList&)> dropped)
+        : QObject(parent), dropped_(std::move(dropped)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (!LocalPaths(drag->mimeData()).isEmpty()) {
+                drag->setDropAction(Qt::CopyAction);
+                drag->accept();
+                return true;
+            }
+            break;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QStringList paths = LocalPaths(drop->mimeData());
+            if (!paths.isEmpty()) {
+                drop->setDropAction(Qt::CopyAction);
+                drop->accept();
+                dropped_(paths);
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static QStringList LocalPaths(const QMimeData* data) {
+        QStringList paths;
+        if (data == nullptr) return paths;
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) paths.push_back(url.toLocalFile());
+        }
+        return paths;
+    }
+
+    std::function<void(const QStringList&)> dropped_;
+};
+
+}  // namespace
+
+void TForm1::DropOnList(const QStringList& paths) {
+    if (hooks_.ImportDropped) Guarded([this, &paths] { hooks_.ImportDropped(paths); });
 }
 
 void TForm1::BuildList() {
@@ -340,6 +394,11 @@ void TForm1::BuildList() {
     setCentralWidget(listArea_);
     ListView1->setFocus();
 
+    ListView1->setAcceptDrops(true);
+    ListView1->viewport()->setAcceptDrops(true);
+    ListView1->viewport()->installEventFilter(
+        new TDropWatch(this, [this](const QStringList& paths) { DropOnList(paths); }));
+
     connect(ListView1, &QListView::clicked, this,
             [this] { Guarded([this] { ListView1Click(); }); });
     connect(ListView1, &QListView::doubleClicked, this,
@@ -356,6 +415,7 @@ void TForm1::FormCreate() {
         };
         ph_ = std::make_unique<imaging::TPH>();
         model_->SetHelper(ph_.get());
+        imageList_.SetPlaceholder(imaging::LoadThumbPlaceholder(config_->ProgramFolder));
         help_.SetHelpFile(ProgramFolder() + QStringLiteral("Pixhold.hlp"));
         Thumbnailview1->setChecked(config_->ThumbnailView);
         // Qt paints every widget double-buffered already.
@@ -542,7 +602,7 @@ void TForm1::ListView1Click() {
     // Quick browsing has no thumbnails: no preview then.
     const auto at = static_cast<std::size_t>(i);
     if (at < ph_->ThumbBitmaps.size()) {
-        Image1->setPixmap(QPixmap::fromImage(ph_->ThumbBitmaps[at]));
+        Image1->setPixmap(QPixmap::fromImage(imageList_.Picture(at)));
     } else {
         Image1->clear();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CompletingComboBox.h"
+
 #include "Help.h"
 #include "ImageHelper.h"
 #include "ImageList.h"
@@ -23,6 +25,7 @@ class TConfig;
 }
 
 namespace pixhold::app {
+
 
 class IPrompt;
 // The settings live in the image store, which reads them as well.
@@ -48,6 +51,8 @@ struct TMainHooks {
     // A new viewer window on entry ViewerIndex, not blocking the main window.
     std::function<void()> OpenViewer;
     std::function<void()> ShowOptions;
+    // Files and folders dropped onto the list, imported as with Import Images.
+    std::function<void(const QStringList& paths)> ImportDropped;
     // Replaces the built-in About box.
     std::function<void()> ShowAbout;
 };
@@ -96,6 +101,9 @@ public:
     // How the web-page commands start the browser (tests replace it).
     void SetBrowserLauncher(TWebPageOpener::TLauncher launcher);
 
+    // Paths dropped onto the list (from a file manager).
+    void DropOnList(const QStringList& paths);
+
     // Event handlers, public so that tests can drive them.
     void ListView1Click();
     void ListView1DblClick();
@@ -115,7 +123,7 @@ public:
     // Components.
     QToolBar* ToolBar1 = nullptr;
     QComboBox* cboTable = nullptr;
-    QComboBox* cboCategory = nullptr;
+    TCompletingComboBox* cboCategory = nullptr;
     QListView* ListView1 = nullptr;
     QLabel* Image1 = nullptr;
     QLabel* StatusPanel = nullptr;

@@ -4,9 +4,12 @@
 #include "Config.h"
 #include "DataModuleWindow.h"
 #include "ErrorReport.h"
+#include "fCategory.h"
+#include "ImageListFill.h"
 #include "QtPrompt.h"
 #include "Splash.h"
 #include "TableFiles.h"
+#include "WorkerPool.h"
 #include "fDM.h"
 #include "fMain.h"
 
@@ -38,7 +41,19 @@ int main(int argc, char** argv) {
     hooks.OpenImageTable = [&dm](const QString& table) {
         return dm != nullptr && dm->OpenImageTable(table.toStdString());
     };
+    hooks.ApplyCategoryFilter = [&dm] {
+        if (dm != nullptr) dm->ApplyCategoryFilter();
+    };
+    TForm1* formPtr = nullptr;
+    hooks.AskCategory = [&formPtr] {
+        TForm1& f = *formPtr;
+        const QStringList categories = f.Hooks().GetCategoryList
+                                           ? f.Hooks().GetCategoryList(QString::fromStdString(f.Config().CurrentTable))
+                                           : QStringList();
+        return AskCategory(true, categories, [&f] { f.Help().ShowTopic(TfrmCategory::HelpContext); }, &f);
+    };
     auto form = std::make_unique<TForm1>(prompt, std::move(hooks));
+    formPtr = form.get();
     if (!form->Created()) {
         // Without settings nothing can work; the reason has been shown.
         pixhold::engine::TCofferSessionList::Instance().ErrorReport = nullptr;
@@ -54,8 +69,21 @@ int main(int argc, char** argv) {
     // An error inside the data module's start-up is reported and start-up
     // goes on; without an open image table the program ends.
     TDataModuleWindow dmWindow(prompt, mainForm);
+    pixhold::imaging::TWorkerPool workers;
+    std::unique_ptr<pixhold::store::TImageListFill> listFill;
+    mainForm.PH().SetFillSource([&listFill](pixhold::imaging::TPH& ph, pixhold::imaging::TImageList& list) {
+        if (listFill) listFill->Fill(ph, list);
+    });
     try {
         dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
+        listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
+        dm->SetWorkers(&workers);
+        mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
+        mainForm.Hooks().ImportDropped = [&dm](const QStringList& paths) {
+            std::vector<std::string> list;
+            for (const QString& path : paths) list.push_back(path.toStdString());
+            dm->ImportPaths(list);
+        };
         dm->DataModuleCreate();
     } catch (...) {
         ReportException(prompt, std::current_exception());
@@ -70,6 +98,7 @@ int main(int argc, char** argv) {
 
     // Released most recent first: viewers, the data module, then the main
     // window, whose destruction saves the settings.
+    listFill.reset();
     dm.reset();
     prompt.SetParent(nullptr);
     form.reset();

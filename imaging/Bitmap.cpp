@@ -107,7 +107,10 @@ QRgb TBitmap::Pixel(int x, int y) const {
 
 QImage TBitmap::ToImage() const {
     if (Empty()) return QImage();
-    const bool alpha = BitCount == 32 && (HasAlpha || AlphaMask != 0);
+    // Alpha comes from the fourth byte of 32-bit pixels or from a mask of 16- or 32-bit ones.
+    const bool masked = (RedMask | GreenMask | BlueMask) != 0;
+    const bool alpha = (BitCount == 32 && (HasAlpha || AlphaMask != 0)) ||
+                       (BitCount == 16 && masked && AlphaMask != 0);
     QImage image(Width, Height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) throw EInvalidGraphic("Out of memory while drawing a bitmap");
     if (BitCount == 24) {

@@ -32,7 +32,10 @@ public:
     // bits or fewer get a colour table of 2^bits black entries.
     TBitmap(int width, int height, int bitCount);
 
-    static int RowSize(int width, int bitCount) { return ((width * bitCount + 31) / 32) * 4; }
+    // Counted in 64 bits: a row of the largest allowed width overflows an int before the division.
+    static int RowSize(int width, int bitCount) {
+        return static_cast<int>(((static_cast<std::int64_t>(width) * bitCount + 31) / 32) * 4);
+    }
     // Bytes of the pixel array; throws EInvalidGraphic for sizes beyond the limit.
     static std::size_t ImageSize(int width, int height, int bitCount);
 

@@ -13,6 +13,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A picture file that cannot be read or written.
+class EPictureFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Pictures from strangers may claim any size in their headers: nothing larger
 // than this is decoded, and the check comes before any large allocation.
 inline constexpr std::uint64_t MaxPicturePixels = 256ull * 1000 * 1000;

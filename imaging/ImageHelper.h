@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ImageList.h"
+#include "ThumbSize.h"
 
 #include <QImage>
 #include <QString>
@@ -15,7 +16,7 @@ namespace pixhold::imaging {
 // targets of move and category commands. One instance, owned by the main window.
 class TPH {
 public:
-    static constexpr int ThumbSize = 71;
+    static constexpr int ThumbSize = imaging::ThumbSize;
 
     // Rebuilds the list after FillImageList has emptied it: appends to
     // ImageNames, ThumbBitmaps and the image list. The image store installs the
@@ -36,7 +37,9 @@ public:
     bool HasFillSource() const { return static_cast<bool>(fillSource_); }
 
     QStringList ImageNames;              // names in list order
-    std::vector<QImage> ThumbBitmaps;    // one 71 x 71 thumbnail per name; empty in quick browse
+    // One thumbnail per name, shared with the image list (kept encoded);
+    // empty in quick browse.
+    std::vector<TThumbHandle> ThumbBitmaps;
     QString TargetTable;
     QString TargetCategory;
     int ViewerIndex = 0;

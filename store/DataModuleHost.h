@@ -2,11 +2,18 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 namespace pixhold::store {
 
-enum class TBoxIcon { None, Warning, Error };
+enum class TBoxIcon { None, Warning, Error, Confirmation };
+
+// The last answer to the import's replace question.
+enum class TReplaceAnswer : std::int16_t { None = 0, Yes, No, NoToAll, YesToAll };
+
+// The caption of confirmation boxes.
+inline const QString ConfirmCaption = QStringLiteral("Confirm");
 
 // What the data module needs of the window side: message boxes and
 // questions, the hourglass, the password prompt, pending window messages, and
@@ -20,6 +27,9 @@ public:
     virtual void ShowMessage(const QString& caption, const QString& text, TBoxIcon icon) = 0;
     // A question with Yes and No; true for Yes.
     virtual bool AskYesNo(const QString& caption, const QString& text, TBoxIcon icon) = 0;
+    // The import's replace question: a confirmation with Yes, No, No to All
+    // and Yes to All; closing it counts as No.
+    virtual TReplaceAnswer AskReplace(const QString& text) = 0;
     // The reduced change-password dialog ("Enter Password"); the password
     // typed, or nothing when cancelled.
     virtual std::optional<QString> AskPassword() = 0;
@@ -31,6 +41,9 @@ public:
     virtual void EndBusy() = 0;
     // Lets pending window messages run once.
     virtual void ProcessMessages() = 0;
+    // Whether the user asked (Esc) to stop the folder import under way; the
+    // request is forgotten once asked for.
+    virtual bool ImportCancelRequested() { return false; }
 
     // The main window.
     virtual void RefreshImageList() = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "CofferBlobStream.h"
 #include "Config.h"
 #include "DataModuleHost.h"
 #include "DatasetError.h"
@@ -168,6 +169,21 @@ void TDM::OpenTableWithRepair(TCofferTable& table) {
             host_.ShowMessage(kErrorCaption, message, TBoxIcon::None);
             return;
     }
+}
+
+std::vector<std::uint8_t> TDM::ReadThumbAt(const engine::TBookmark& bookmark) {
+    if (!tblData.Active() || tblData.Editing()) throw std::runtime_error("the table is busy");
+    const engine::TBookmark here = tblData.GetBookmark();
+    std::vector<std::uint8_t> thumb;
+    try {
+        tblData.GotoBookmark(bookmark);
+        thumb = tblData.CreateBlobStream(tblData.FieldByName("Thumb"), engine::TBlobStreamMode::bmRead)->ReadAll();
+    } catch (...) {
+        if (!here.empty()) tblData.GotoBookmark(here);
+        throw;
+    }
+    if (!here.empty()) tblData.GotoBookmark(here);
+    return thumb;
 }
 
 bool TDM::OpenImageTable(const std::string& name) {

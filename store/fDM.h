@@ -3,23 +3,29 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "CofferDatabase.h"
 #include "CofferSession.h"
 #include "CofferTable.h"
+#include "DataModuleHost.h"
+#include "ImportRecord.h"
+
+namespace pixhold::imaging {
+class TWorkerPool;
+}
 
 namespace pixhold::store {
 
-class IDataModuleHost;
 class TConfig;
-
-// The last answer to the import's replace question.
-enum class TReplaceAnswer : std::int16_t { None = 0, Yes, No, NoToAll, YesToAll };
 
 // The data module: the one owner of the engine session, the database on the
 // data folder and the table handles, with the operations on whole tables.
 // Everything that needs a window goes through the host. See
 // docs/data-module.md.
+// The filter expression that shows one category's records.
+std::string CategoryFilter(const std::string& category);
+
 class TDM {
 public:
     // Sets up the components; DataModuleCreate does the start-up work. The
@@ -50,6 +56,30 @@ public:
     // unencrypted and without password.
     void ChangeTablePassword(const std::string& oldPassword, const std::string& newPassword);
 
+    // The stored thumbnail of the tblData record at the bookmark, read without
+    // moving tblData for good (its position is restored). Raises when the
+    // record cannot be read, or while tblData is being edited.
+    std::vector<std::uint8_t> ReadThumbAt(const engine::TBookmark& bookmark);
+
+    // Import (store/Import.cpp). Files are read, decoded and thumbnailed on
+    // the worker threads when a pool is set, a few files ahead of the one
+    // being stored; records are stored here, in folder order.
+    void SetWorkers(imaging::TWorkerPool* workers) { workers_ = workers; }
+    // The Import Images command: folder picker, import, list rebuilt.
+    void SelectAndImportFolder();
+    void ImportFolder(const std::string& folder, const std::string& category);
+    void ImportFolderFiles(const std::string& folder, const std::string& category);
+    // Files and folders dropped onto the main list: each folder as if picked
+    // in Import Images, each picture file into the current table and
+    // category; then the list is rebuilt.
+    void ImportPaths(const std::vector<std::string>& paths);
+    // Stores one file as a record of `table`; nothing when no file is there.
+    void ImportFile(const std::string& path, const std::string& table, const std::string& category);
+
+    // Categories (store/Categories.cpp): filters tblData on CurrentCategory
+    // ("All" shows every record) and rebuilds the main list.
+    void ApplyCategoryFilter();
+
     // Event handlers.
     void CofferSession1Password(engine::TCofferSession& sender, bool& continueOpen);
     void tblDataEditError(engine::TCofferDataSet& dataset, const std::exception& error,
@@ -69,6 +99,10 @@ public:
 
 private:
     void SetUpTable(engine::TCofferTable& table, const std::string& name);
+    void StoreFile(const std::string& path, const std::string& table, const std::string& category,
+                   TPreparedFile prepared);
+    void ShowImportProgress(const std::string& name);
+
     // After a failed compact or password change: the current table is opened
     // again when it can be, so that the program goes on with it.
     void ReopenDataQuietly() noexcept;
@@ -77,6 +111,14 @@ private:
     IDataModuleHost& host_;
     // Set while ReopenDataQuietly runs: the password prompt gives up at once.
     bool quiet_ = false;
+    imaging::TWorkerPool* workers_ = nullptr;
+    // The folder import under way: files found so far, files stored, last status time.
+    struct TImportProgress {
+        bool Active = false;
+        int Found = 0;
+        int Done = 0;
+        std::int64_t LastShownMs = 0;
+    } import_;
 };
 
 }  // namespace pixhold::store

@@ -316,6 +316,7 @@ private:
     std::size_t FilterIndex(TFilter* filter) const;
     void ChangeFilters(TFilter* filter, bool activate, bool drop);
     friend class TFilterEvaluator;
+    friend class TSqlDistinctScan;
     void ReturnTo(const Position& saved);
     // Stands on the first visible key at or above `key` inside the range;
     // false (top) when there is none.

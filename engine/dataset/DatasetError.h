@@ -55,6 +55,9 @@ inline constexpr const char* DataSetReadOnly = "Cannot modify a read-only datase
 inline constexpr const char* EmptyDataSet = "Cannot perform this operation on an empty dataset";
 inline constexpr const char* InvalidValue = "'%s' is not a valid value for field '%s'";
 inline constexpr const char* InvalidBookmark = "Invalid bookmark";
+inline constexpr const char* NoSQLStatement = "No SQL statement available";
+inline constexpr const char* NoParameterValue = "No value for parameter '%s'";
+inline constexpr const char* ParameterNotFound = "Parameter '%s' not found";
 }  // namespace dserr
 
 // The text with each "%s" replaced, in order, by the arguments.

@@ -75,8 +75,8 @@ protected:
                 }
                 ph.ImageNames.push_back(names[i]);
                 if (withThumbs) {
-                    ph.ThumbBitmaps.push_back(NumberedThumb(i));
-                    list.Add(NumberedThumb(i));
+                    ph.ThumbBitmaps.push_back(imaging::ThumbOfImage(NumberedThumb(i)));
+                    list.Add(ph.ThumbBitmaps.back());
                 }
             }
         });
@@ -98,8 +98,8 @@ protected:
     }
     std::vector<int> ThumbNumbers() const {
         std::vector<int> numbers;
-        for (const QImage& image : form->PH().ThumbBitmaps) {
-            numbers.push_back(ThumbNumber(image));
+        for (const imaging::TThumbHandle& thumb : form->PH().ThumbBitmaps) {
+            numbers.push_back(ThumbNumber(thumb->Image));
         }
         return numbers;
     }

@@ -49,7 +49,7 @@ TEST(ImageHelper, FillEmptiesEverythingBeforeTheSourceRuns) {
     TPH ph;
     TImageList list;
     ph.ImageNames = {"old.jpg"};
-    ph.ThumbBitmaps.push_back(Filled(71, 71, Qt::red));
+    ph.ThumbBitmaps.push_back(ThumbOfImage(Filled(71, 71, Qt::red)));
     list.Add(ph.ThumbBitmaps.front());
     ph.ViewerIndex = 4;
     ph.TargetTable = "Holiday";
@@ -65,7 +65,7 @@ TEST(ImageHelper, FillEmptiesEverythingBeforeTheSourceRuns) {
     ph.SetFillSource([&seenNames](TPH& helper, TImageList& images) {
         seenNames = static_cast<int>(helper.ImageNames.size());
         helper.ImageNames.push_back("new.jpg");
-        helper.ThumbBitmaps.push_back(Filled(71, 71, Qt::blue));
+        helper.ThumbBitmaps.push_back(ThumbOfImage(Filled(71, 71, Qt::blue)));
         images.Add(helper.ThumbBitmaps.back());
     });
     ph.ImageNames = {"stale.jpg"};

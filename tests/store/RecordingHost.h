@@ -52,6 +52,23 @@ public:
         YesNoAnswers.pop_front();
         return answer;
     }
+    // Answers to the replace question, in order.
+    std::deque<TReplaceAnswer> ReplaceAnswers;
+    TReplaceAnswer AskReplace(const QString& text) override {
+        Boxes.push_back({ConfirmCaption, text, TBoxIcon::Confirmation, true});
+        if (OnAsk) OnAsk();
+        if (ReplaceAnswers.empty()) throw std::logic_error("unexpected replace question: " + text.toStdString());
+        const TReplaceAnswer answer = ReplaceAnswers.front();
+        ReplaceAnswers.pop_front();
+        return answer;
+    }
+    // Set to stop the folder import at its next file.
+    bool CancelImport = false;
+    bool ImportCancelRequested() override {
+        const bool cancel = CancelImport;
+        CancelImport = false;
+        return cancel;
+    }
     std::optional<QString> AskPassword() override {
         Calls.push_back("Password");
         if (PasswordAnswers.empty()) throw std::logic_error("unexpected password prompt");
@@ -59,13 +76,19 @@ public:
         PasswordAnswers.pop_front();
         return answer;
     }
-    std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
+    // The folder the picker returns; nothing: cancelled.
+    std::optional<QString> FolderAnswer;
+    std::optional<QString> ChooseFolder(const QString&) override { return FolderAnswer; }
     void BeginBusy() override {
         ++BusyDepth;
         ++BusyCount;
     }
     void EndBusy() override { --BusyDepth; }
-    void ProcessMessages() override { ++ProcessMessagesCount; }
+    std::function<void()> OnProcessMessages;
+    void ProcessMessages() override {
+        ++ProcessMessagesCount;
+        if (OnProcessMessages) OnProcessMessages();
+    }
     void RefreshImageList() override { Calls.push_back("Refresh"); }
     void FillCategorySelector() override { Calls.push_back("FillCategories"); }
     void ApplyViewStyle() override { Calls.push_back("ViewStyle"); }

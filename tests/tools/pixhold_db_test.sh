@@ -111,6 +111,22 @@ refused "cannot read" insert data/Pics Name=x Img=@"$work/missing.bin"
 ok dump data/Pics
 lines 3
 
+# ---- sql ----
+ok sql data "SELECT DISTINCT Cat FROM Pics ORDER BY Cat"
+lines 3
+[ "$(printf '%s\n' "$out" | head -1)" = '{"Cat":null}' ] || fail "the empty category is not first: $out"
+[ "$(printf '%s\n' "$out" | tail -1)" = '{"Cat":"Home"}' ] || fail "Home is not last: $out"
+ok sql data "SELECT Name, Num FROM Pics WHERE Num > 4 ORDER BY Num DESC"
+lines 2
+[ "$(printf '%s\n' "$out" | head -1)" = '{"Name":"attic","Num":7}' ] || fail "Num 7 is not first: $out"
+ok sql data "SELECT * FROM Pics WHERE Name = 'beach'"
+lines 1
+has "\"Img\":{\"length\":14,\"sha256\":\"$blob_sum\"}"
+refused "SQL error - syntax error near 'Pics.dat'" sql data "SELECT Cat FROM My Pics.dat"
+refused "SQL error - table 'Nope' not found" sql data "SELECT * FROM Nope"
+refused "SQL error - unknown column 'Colour'" sql data "SELECT Colour FROM Pics"
+refused "folder and one statement" sql data
+
 # ---- update and delete by key ----
 ok update data/Pics --key beach Num=4 Cat=
 ok dump data/Pics --filter "Name = 'beach'"

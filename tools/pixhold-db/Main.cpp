@@ -9,6 +9,9 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EngineError.h"
+#include "ImageCommands.h"
+#include "PictureCommands.h"
+#include "SqlCommand.h"
 #include "ToolError.h"
 
 using namespace pixhold::tools;
@@ -27,9 +30,15 @@ constexpr const char* kUsage =
     "  update FOLDER/TABLE --key VALUE[;VALUE] FIELD=VALUE ...\n"
     "  delete FOLDER/TABLE --key VALUE[;VALUE]\n"
     "  dump   FOLDER/TABLE [--index NAME] [--filter EXPR]\n"
+    "  sql    FOLDER \"SELECT [DISTINCT] COLUMNS|* FROM TABLE [WHERE EXPR] [ORDER BY COLUMNS [ASC|DESC]]\"\n"
     "  verify|repair|upgrade FOLDER/TABLE\n"
     "  optimize FOLDER/TABLE [--index NAME]\n"
-    "every command takes --password P for encrypted tables\n";
+    "every command takes --password P for encrypted tables\n"
+    "  convert IN OUT   writes the picture file IN as OUT, in the kind OUT's extension names\n"
+    "  thumb IN OUT.jpg writes the 71 x 71 thumbnail of IN as an import stores it\n"
+    "  import FOLDER/TABLE PATH... [--category C] [--recurse] [--folders-as-categories]\n"
+    "         [--on-duplicate number|replace|skip] [--delete-after]   stores picture files and folder trees\n"
+    "  export FOLDER/TABLE DEST [--category C] [--thumbs]   writes the pictures (or thumbnails) to DEST\n";
 
 struct Command {
     int (*run)(const CommandLine&, std::ostream&);
@@ -62,6 +71,12 @@ int main(int argc, char** argv) {
     }
     const auto command = Commands().find(args[0]);
     try {
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (args[0] == "convert") return RunConvert(rest, std::cout);
+        if (args[0] == "thumb") return RunThumb(rest, std::cout);
+        if (args[0] == "sql") return RunSql(rest, std::cout);
+        if (args[0] == "import") return RunImport(rest, std::cout);
+        if (args[0] == "export") return RunExport(rest, std::cout);
         if (command == Commands().end()) throw UsageError("unknown command '" + args[0] + "'");
         const CommandLine line = ParseCommandLine(args, command->second.shape);
         return command->second.run(line, std::cout);

@@ -1,0 +1,146 @@
+// Thumbnails of camera-sized JPEGs: the program's thumbnail pipeline (read
+// the file, DCT-scaled decode, area downscale into the 71 x 71 square, JPEG
+// at quality 50) on two worker threads, against `vipsthumbnail -s 71x71` on
+// the same files in two processes (one thread each), in the same run.
+//
+//   bench_thumbnails [folder] [files] [repeats]
+//
+// The folder gets `files` (default 24) pictures of 4000 x 3000 made at run
+// time (smooth gradients with fine noise, quality 90, about 3 MB each)
+// unless it already holds JPEG files, which are then used as they are.
+// Prints the median over the repeats (default 3) of both and the ratio.
+
+#include "BenchFolder.h"
+#include "JpegCodec.h"
+#include "PictureFile.h"
+#include "Thumbnail.h"
+#include "WorkerPool.h"
+
+#include <QImage>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace pixhold;
+namespace fs = std::filesystem;
+using TClock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+QImage PhotoLike(int w, int h, unsigned seed) {
+    QImage image(w, h, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> noise(-12, 12);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const int n = noise(random);
+            row[x] = qRgb(std::clamp(x * 255 / w + n, 0, 255), std::clamp(y * 255 / h + n, 0, 255),
+                          std::clamp(((x + y + static_cast<int>(seed) * 50) / 16) % 256 + n, 0, 255));
+        }
+    }
+    return image;
+}
+
+std::vector<std::string> Pictures(const fs::path& folder, int files) {
+    std::vector<std::string> paths;
+    fs::create_directories(folder);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".jpg") paths.push_back(entry.path().string());
+    }
+    if (!paths.empty()) {
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+    for (int i = 0; i < files; ++i) {
+        const std::string path = (folder / ("photo" + std::to_string(i) + ".jpg")).string();
+        imaging::WritePictureFile(path, imaging::EncodeJpeg(PhotoLike(4000, 3000, static_cast<unsigned>(i)), 90));
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+double Ours(const std::vector<std::string>& paths) {
+    imaging::TWorkerPool pool(2);
+    const auto start = TClock::now();
+    std::vector<std::future<std::size_t>> results;
+    for (const std::string& path : paths) {
+        results.push_back(pool.Submit([path] {
+            return imaging::RecordThumbnailJpeg(imaging::ReadPictureFile(path), path).size();
+        }));
+    }
+    std::size_t bytes = 0;
+    for (auto& r : results) bytes += r.get();
+    const double seconds = Seconds(TClock::now() - start);
+    if (bytes == 0) std::printf("no thumbnails made\n");
+    return seconds;
+}
+
+double Vips(const std::vector<std::string>& paths, const fs::path& out) {
+    fs::create_directories(out);
+    const auto start = TClock::now();
+    std::vector<pid_t> children;
+    for (int part = 0; part < 2; ++part) {
+        std::vector<std::string> args = {"vipsthumbnail", "-s", "71x71", "-o", (out / "%s_t.jpg[Q=50]").string()};
+        for (std::size_t i = part; i < paths.size(); i += 2) args.push_back(paths[i]);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("VIPS_CONCURRENCY", "1", 1);
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+        children.push_back(pid);
+    }
+    bool ok = true;
+    for (pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    const double seconds = Seconds(TClock::now() - start);
+    if (!ok) std::printf("vipsthumbnail failed (is libvips-tools installed?)\n");
+    return seconds;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path folder = bench::BenchFolder(argc, argv, "pixhold-thumbs-");
+    const int files = argc > 2 ? std::atoi(argv[2]) : 24;
+    const int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
+    const std::vector<std::string> paths = Pictures(folder / "in", files);
+    std::vector<double> ours, vips;
+    for (int r = 0; r < repeats; ++r) {
+        // Alternate who goes first, so the page cache favours neither.
+        if (r % 2 == 0) {
+            ours.push_back(Ours(paths));
+            vips.push_back(Vips(paths, folder / "vips"));
+        } else {
+            vips.push_back(Vips(paths, folder / "vips"));
+            ours.push_back(Ours(paths));
+        }
+    }
+    const double o = Median(ours), v = Median(vips);
+    std::printf("%zu pictures: ours (2 threads) %.2f s (%.1f ms each), vipsthumbnail (2 processes) %.2f s "
+                "(%.1f ms each), ours / vips = %.2f\n",
+                paths.size(), o, 1000 * o / paths.size(), v, 1000 * v / paths.size(), o / v);
+    if (argc <= 1) fs::remove_all(folder);
+    return 0;
+}
