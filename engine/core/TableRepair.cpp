@@ -100,6 +100,19 @@ public:
 private:
     std::string Fixed(const std::string& message) const { return verifyOnly_ ? message : message + kFixed; }
 
+    // The records to go through: the header's count, but never more than the
+    // file holds (verify leaves a damaged count as it is, and walking millions
+    // of records that are not there would never end).
+    std::uint32_t RecordCount() {
+        const std::uint32_t counted = data_.PhysicalRecordCount();
+        const std::int64_t size = data_.GetFileSize();
+        const auto start = static_cast<std::int64_t>(datafile::kHeaderSize + data_.Fields().size() * datafile::kDescriptorSize);
+        const std::uint32_t recordSize = data_.Header().recordSize;
+        if (recordSize == 0 || size <= start) return 0;
+        return static_cast<std::uint32_t>(
+            std::min<std::int64_t>(counted, (size - start + recordSize - 1) / recordSize));
+    }
+
     void NoteFailure() {
         if (!failure_) failure_ = std::current_exception();
     }
@@ -152,7 +165,7 @@ private:
         keys_ = std::make_unique<TTableKeys>(table_);
         for (const FieldDescriptor& f : data_.Fields())
             if (f.type == fieldtype::Blob) blobFields_.push_back(f);
-        const std::uint32_t count = data_.PhysicalRecordCount();
+        const std::uint32_t count = RecordCount();
         // New identifiers start above every identifier of the table, so that a
         // replaced one never meets a later record's.
         nextID_ = data_.Header().lastRecordID;
@@ -410,7 +423,7 @@ private:
             indexesValid_ = false;
             return;
         }
-        const std::uint32_t count = data_.PhysicalRecordCount();
+        const std::uint32_t count = RecordCount();
         const auto& indexes = keys_->FieldIndexes();
         TProgressMeter meter = Meter(kStepIndexData, indexes.size() + 1);
         for (const auto& index : indexes) {
@@ -437,7 +450,7 @@ private:
         index_.EmptyFile();
         index_.WriteTextIndexParameters(nullptr, textParameters_ ? *textParameters_ : DefaultTextIndexParameters());
         keys_ = std::make_unique<TTableKeys>(table_);
-        const std::uint32_t count = data_.PhysicalRecordCount();
+        const std::uint32_t count = RecordCount();
         const char* step = force_ ? kStepRebuild : kStepRepairIndexes;
         TProgressMeter meter = Meter(step, count);
         std::int32_t active = 0;
