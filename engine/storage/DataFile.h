@@ -244,7 +244,8 @@ public:
     bool RepairHeader(TCursorContext& cursor, bool verifyOnly);
     // False when the header has no fields, or a descriptor lacks what its
     // field's layout follows from (an unknown type, a string, bytes or
-    // variable-bytes field of size 0): no
+    // variable-bytes field of size 0 that its physical size does not give
+    // back): no
     // mend can tell where the fields lie, so the records must not be touched.
     bool HeaderMendable() const;
     // Whether the descriptors lay the fields out as the record size says:

@@ -86,8 +86,16 @@ void TDataFile::ValidateHeader() {
 
 bool TDataFile::HeaderMendable() const {
     // A table has fields: a count of 0 has lost where the records start.
-    return !fields_.empty() && std::all_of(fields_.begin(), fields_.end(), [](const FieldDescriptor& f) {
-        return KnownFieldType(f.type) && (!TypeHasDeclaredSize(f.type) || f.size != 0);
+    if (fields_.empty()) return false;
+    // A size of 0 is derived back from the physical size while the physical
+    // sizes still lay the fields out where the offsets say.
+    bool layoutFits = ComputeRecordSize(fields_) == header_.recordSize;
+    const std::vector<std::uint32_t> layout = ExpectedFieldOffsets(fields_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) layoutFits = layoutFits && fields_[i].offset == layout[i];
+    return std::all_of(fields_.begin(), fields_.end(), [layoutFits](const FieldDescriptor& f) {
+        const int fromPhysical = f.physicalSize - (f.type == fieldtype::String ? 1 : 0);
+        return KnownFieldType(f.type) &&
+               (!TypeHasDeclaredSize(f.type) || f.size != 0 || (layoutFits && fromPhysical >= 1));
     });
 }
 
