@@ -196,6 +196,10 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
             report("Invalid key field count of " + std::to_string(d.fieldCount) + " for index " + d.name);
             if (!verifyOnly) d.fieldCount = static_cast<std::uint8_t>(found.size());
         }
+        if (d.compression > static_cast<std::uint8_t>(KeyCompression::Full)) {
+            report("Invalid key compression for index " + d.name);
+            if (!verifyOnly) d.compression = static_cast<std::uint8_t>(KeyCompression::None);
+        }
         // Bad page pointers are only reported: the table repair rebuilds the pages.
         if (!validPointer(d.rootPage)) {
             clean = false;
