@@ -59,9 +59,17 @@ void TDataCursor::OpenCursor() {
     table_ = table;
     try {
         if (table_->UseCount() == 1 && !(table_->InTransaction() && table_->ChangedSinceOpen())) {
-            // The first user looks at the headers as they are on disk now.
+            // The first user looks at the headers as they are on disk now, and
+            // refuses headers that do not fit together (8961) before any
+            // record is read by their figures.
             const bool held = table_->ReadLockHeld();
             table_->BeginRead();
+            try {
+                table_->ValidateHeaders();
+            } catch (...) {
+                if (!held) table_->EndRead();
+                throw;
+            }
             if (!held) table_->EndRead();
         }
         CheckPassword();

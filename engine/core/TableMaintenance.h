@@ -69,7 +69,9 @@ public:
     void OptimizeTable(const std::string& indexName = {}, bool noBackup = false);
 
     // Checks every header, record, BLOB reference and index entry and mends
-    // what it can; true when nothing was wrong.
+    // what it can; true when nothing was wrong. A repair that could not mend
+    // everything (a step failed, descriptors that cannot be mended) raises
+    // instead of returning, so that a return always means a mended table.
     bool RepairTable(bool forceIndexRebuild = false);
     // The same checks without changing anything; the log messages then lack
     // the ", error fixed" ending. True when nothing was wrong.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
@@ -75,6 +76,14 @@ public:
         // The index file could not be opened at all; a new, empty one took its place.
         if (indexFileSetAside) log_.LogMessage(Fixed(kIndexFileHeader));
         RepairHeaders();
+        if (!data_.LayoutFits()) {
+            // Verify does not mend the descriptors, and records cannot be read
+            // by descriptors that do not fit the record: nothing further is
+            // checked. A repair that could not make them fit cannot go on.
+            if (!verifyOnly_) RaiseTableError(err::HeaderCorrupt, data_.Name);
+            log_.Note("Repair of table " + table_.Name() + " " + "completed at " + NowText());
+            return false;
+        }
         ScanRecords();
         CheckFreeBlocks();
         CheckIndexCounts();
@@ -84,8 +93,29 @@ public:
         return !log_.Found();
     }
 
+    // The first failure of a step that could not mend its record (none when
+    // every step went through).
+    std::exception_ptr Failure() const { return failure_; }
+
 private:
     std::string Fixed(const std::string& message) const { return verifyOnly_ ? message : message + kFixed; }
+
+    // The records to go through: the header's count, but never more than the
+    // file holds (verify leaves a damaged count as it is, and walking millions
+    // of records that are not there would never end).
+    std::uint32_t RecordCount() {
+        const std::uint32_t counted = data_.PhysicalRecordCount();
+        const std::int64_t size = data_.GetFileSize();
+        const auto start = static_cast<std::int64_t>(datafile::kHeaderSize + data_.Fields().size() * datafile::kDescriptorSize);
+        const std::uint32_t recordSize = data_.Header().recordSize;
+        if (recordSize == 0 || size <= start) return 0;
+        return static_cast<std::uint32_t>(
+            std::min<std::int64_t>(counted, (size - start + recordSize - 1) / recordSize));
+    }
+
+    void NoteFailure() {
+        if (!failure_) failure_ = std::current_exception();
+    }
 
     void Stepped(const char* step, int percent) const {
         if (events_.OnSteppedProgress) events_.OnSteppedProgress(step, percent);
@@ -100,9 +130,20 @@ private:
     // ---- step 2: headers ----
     void RepairHeaders() {
         Stepped(kStepHeaders, 0);
+        if (!verifyOnly_ && !data_.HeaderMendable()) {
+            // Where the fields lie cannot be told: the findings in their plain
+            // form, and nothing is changed.
+            data_.RepairHeader(log_, true);
+            RaiseTableError(err::HeaderCorrupt, data_.Name);
+        }
         data_.RepairHeader(log_, verifyOnly_);
         indexesValid_ = index_.RepairHeader(log_, verifyOnly_, data_.Fields());
-        if (table_.BlobFileOpen()) table_.BlobFile().RepairFile(log_, verifyOnly_);
+        if (table_.BlobFileOpen()) {
+            table_.BlobFile().RepairFile(log_, verifyOnly_);
+            // What the checks below may count on, also when verify left a
+            // damaged count in the header.
+            blobBlocks_ = std::min(table_.BlobFile().BlockCount(), table_.BlobFile().WholeBlocks());
+        }
         try {
             textParameters_ = index_.ReadTextIndexParameters(nullptr);
         } catch (const ECofferEngineError&) {
@@ -124,7 +165,7 @@ private:
         keys_ = std::make_unique<TTableKeys>(table_);
         for (const FieldDescriptor& f : data_.Fields())
             if (f.type == fieldtype::Blob) blobFields_.push_back(f);
-        const std::uint32_t count = data_.PhysicalRecordCount();
+        const std::uint32_t count = RecordCount();
         // New identifiers start above every identifier of the table, so that a
         // replaced one never meets a later record's.
         nextID_ = data_.Header().lastRecordID;
@@ -141,6 +182,7 @@ private:
             try {
                 ScanRecord(n);
             } catch (...) {
+                NoteFailure();
                 log_.LogMessage("Unexpected error " + std::to_string(ErrorCodeOf(std::current_exception())) +
                                 " during repair for physical record # " + std::to_string(n) +
                                 ", continuing with repair");
@@ -189,6 +231,15 @@ private:
 
     void ScanRecord(std::uint32_t n) {
         TRecordPin record(data_, n);
+        const std::uint8_t status = record->Status();
+        if (status != recordlayout::StatusActive && status != recordlayout::StatusDeleted) {
+            // Read as active everywhere else: it becomes what it is taken for.
+            log_.LogMessage(Fixed("Invalid record status for physical record # " + std::to_string(n)));
+            if (!verifyOnly_) {
+                record->SetStatus(recordlayout::StatusActive);
+                record->SetModified();
+            }
+        }
         bool replaced = false;
         const std::uint32_t id = record->RecordID();
         if (id == 0 || seen_.count(id) != 0) {
@@ -242,14 +293,18 @@ private:
             const auto slot = record.FieldData(f);
             std::uint32_t first = slot.size() >= 8 ? Le32(slot.data()) : 0;
             const std::uint32_t owner = slot.size() >= 8 ? Le32(slot.data() + 4) : 0;
-            if (first == 0) continue;  // an empty value refers to no block
-            if (!table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
-                first > table_.BlobFile().BlockCount()) {
+            // A present value has blocks (an empty one is stored as null).
+            if (first == 0 || !table_.BlobFileOpen() || static_cast<std::int32_t>(first) < 0 ||
+                first > blobBlocks_) {
                 ClearBlob(record, f, n);
                 continue;
             }
             if (first < usedBlocks_.size() && usedBlocks_[first]) {
-                CopySharedBlob(record, f, n, first, owner);
+                // Only the start of a chain of this record's own value is a
+                // copy; any other block in use is a damaged reference into
+                // another record's value, which stays with that record.
+                if (StartsValueOf(first, owner)) CopySharedBlob(record, f, n, first, owner);
+                else ClearBlob(record, f, n);
                 continue;
             }
             table_.BlobFile().RepairBlobChain(log_, verifyOnly_, false, n, owner, first);
@@ -259,6 +314,15 @@ private:
             }
             if (first != 0) MarkChain(first);
         }
+    }
+
+    // Whether the block is the first block of a value with the owner identifier.
+    bool StartsValueOf(std::uint32_t block, std::uint32_t owner) {
+        TBlobFile& blob = table_.BlobFile();
+        TBlock* first = blob.GetBlock(nullptr, block);
+        const BlobBlockHeader header = first->Header;
+        blob.ReleaseBlock(first);
+        return header.owner == owner && header.previous == 0 && header.totalSize > 0;
     }
 
     // Two records refer to one chain (a record copied byte for byte): the
@@ -290,7 +354,7 @@ private:
     // verify found the chain broken).
     void MarkChain(std::uint32_t first) {
         TBlobFile& blob = table_.BlobFile();
-        const std::uint32_t blocks = blob.BlockCount();
+        const std::uint32_t blocks = blobBlocks_;
         if (usedBlocks_.size() < blocks + 1) usedBlocks_.resize(blocks + 1, false);
         for (std::uint32_t b = first; b != 0 && b <= blocks && !usedBlocks_[b];) {
             usedBlocks_[b] = true;
@@ -306,7 +370,7 @@ private:
     void CheckFreeBlocks() {
         if (!table_.BlobFileOpen()) return;
         TBlobFile& blob = table_.BlobFile();
-        const std::uint32_t blocks = blob.BlockCount();
+        const std::uint32_t blocks = blobBlocks_;
         usedBlocks_.resize(blocks + 1, false);
         std::vector<bool> seen(blocks + 1, false);
         TBlock* previous = nullptr;
@@ -359,7 +423,7 @@ private:
             indexesValid_ = false;
             return;
         }
-        const std::uint32_t count = data_.PhysicalRecordCount();
+        const std::uint32_t count = RecordCount();
         const auto& indexes = keys_->FieldIndexes();
         TProgressMeter meter = Meter(kStepIndexData, indexes.size() + 1);
         for (const auto& index : indexes) {
@@ -386,7 +450,7 @@ private:
         index_.EmptyFile();
         index_.WriteTextIndexParameters(nullptr, textParameters_ ? *textParameters_ : DefaultTextIndexParameters());
         keys_ = std::make_unique<TTableKeys>(table_);
-        const std::uint32_t count = data_.PhysicalRecordCount();
+        const std::uint32_t count = RecordCount();
         const char* step = force_ ? kStepRebuild : kStepRepairIndexes;
         TProgressMeter meter = Meter(step, count);
         std::int32_t active = 0;
@@ -394,6 +458,7 @@ private:
             try {
                 if (RebuildRecord(n)) ++active;
             } catch (...) {
+                NoteFailure();
                 log_.LogMessage("Unexpected error " + std::to_string(ErrorCodeOf(std::current_exception())) +
                                 " during rebuild of index keys for physical record # " + std::to_string(n) +
                                 ", continuing with repair");
@@ -450,9 +515,11 @@ private:
     std::vector<FieldDescriptor> blobFields_;
     std::set<std::uint32_t> seen_;
     std::vector<bool> usedBlocks_;
+    std::uint32_t blobBlocks_ = 0;
     std::uint32_t nextID_ = 0;
     std::uint32_t largestID_ = 0;
     std::int32_t active_ = 0;
+    std::exception_ptr failure_;
 };
 
 }  // namespace
@@ -475,8 +542,12 @@ bool TTableMaintenance::RepairTable(bool forceIndexRebuild) {
         setAside = true;
         table = std::make_unique<TExclusiveTable>(directory_, tableName_, inMemory_, Events);
     }
-    const bool valid = TRepairRun(**table, Events, false, forceIndexRebuild).Run(setAside);
+    TRepairRun run(**table, Events, false, forceIndexRebuild);
+    const bool valid = run.Run(setAside);
     table->Close();
+    // A record that a step could not mend is still damaged: the repair did
+    // not succeed, whatever else it mended.
+    if (run.Failure()) std::rethrow_exception(run.Failure());
     return valid;
 }
 

@@ -140,9 +140,17 @@ bool TBlobFile::FirstFreeValid(std::uint32_t blockCount) const {
     return first == 0 || (blockCount > 0 && first <= blockCount);
 }
 
+std::uint32_t TBlobFile::WholeBlocks() {
+    const auto size = static_cast<std::uint64_t>(std::max<std::int64_t>(0, GetFileSize()));
+    const std::uint64_t body = size > blobfile::kHeaderSize ? size - blobfile::kHeaderSize : 0;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(body / blockSize_, blobfile::kMaxBlocks));
+}
+
 void TBlobFile::ValidateHeader() {
     if (header_.formatMark != blobfile::kFormatMark) Raise(err::WrongVersion);
     if (!FirstFreeValid(BlockCount())) Raise(err::HeaderCorrupt);
+    // New blocks would be written far past the end of the file.
+    if (header_.nextBlockNumber == 0 || BlockCount() > WholeBlocks()) Raise(err::HeaderCorrupt);
 }
 
 void TBlobFile::TruncateAt(std::uint64_t size) {

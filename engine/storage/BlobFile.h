@@ -47,7 +47,8 @@ public:
     // Sets only the changed mark (the counter moves when the header is written).
     void SetHeaderChanged() { header_.changed = 1; }
     bool HeaderIsChanged() const { return header_.changed != 0; }
-    // 12035 for a wrong format mark, 8961 for an invalid first free block.
+    // 12035 for a wrong format mark, 8961 for an invalid first free block or
+    // a block count beyond the blocks the file holds.
     void ValidateHeader();
     // Truncates to the header and starts a fresh block numbering.
     void EmptyFile();
@@ -104,7 +105,10 @@ public:
                          std::uint32_t recordNumber, std::uint32_t owner,
                          std::uint32_t& firstBlock);
 
-    std::uint32_t BlockCount() const { return header_.nextBlockNumber - 1; }
+    // The blocks the header counts (a damaged next block number of 0 counts none).
+    std::uint32_t BlockCount() const { return header_.nextBlockNumber == 0 ? 0 : header_.nextBlockNumber - 1; }
+    // The whole blocks the file holds.
+    std::uint32_t WholeBlocks();
     std::uint32_t BlockDataSize() const { return blockSize_ - blobfile::kBlockHeaderSize; }
 
     // Cache figures, for the table and for tests.

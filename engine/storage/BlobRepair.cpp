@@ -142,10 +142,21 @@ bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool ad
                 current->SetModified();
             }
             const std::int64_t due = std::max<std::int64_t>(0, total - sum);
-            sum += current->Header.bytesUsed;
+            std::uint32_t used = current->Header.bytesUsed;
+            if (used > dataSize) {
+                // More than a block holds (the last block's too): what the
+                // value's length leaves for this block is what it holds.
+                report(kInvalidBlockSize);
+                used = static_cast<std::uint32_t>(std::min<std::int64_t>(dataSize, due));
+                if (!verifyOnly) {
+                    current->Header.bytesUsed = static_cast<std::uint16_t>(used);
+                    current->SetModified();
+                }
+            }
+            sum += used;
             const std::uint32_t next = current->Header.next;
             if (next == 0) break;
-            if (current->Header.bytesUsed != std::min<std::int64_t>(dataSize, due)) {
+            if (used != std::min<std::int64_t>(dataSize, due)) {
                 report(kInvalidBlockSize);
                 cutAfter(current);
                 break;
@@ -186,6 +197,12 @@ bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool ad
 
     if (sum != total) {
         report(kSizeMismatch);
+        // Nothing of the value is left: the reference goes (a value of
+        // length 0 is stored as none).
+        if (!verifyOnly && sum == 0) {
+            firstBlock = 0;
+            return false;
+        }
         if (!verifyOnly) {
             Pin first(*this, GetBlock(nullptr, firstBlock));
             first->Header.totalSize = static_cast<std::uint32_t>(sum);

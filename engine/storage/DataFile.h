@@ -96,6 +96,8 @@ inline constexpr std::uint8_t Upper = 2;
 std::uint16_t PhysicalSizeOf(std::uint8_t type, std::uint8_t declaredSize);
 // Whether the type takes a declared size (string, bytes, variable bytes).
 bool TypeHasDeclaredSize(std::uint8_t type);
+// Whether the code is one of the field types above (0 is not).
+bool KnownFieldType(std::uint8_t type);
 
 // The 768-byte field descriptor. Texts hold the stored characters (the length
 // byte is implied by the string size); Encode cuts them to their room.
@@ -240,6 +242,16 @@ public:
     // Checks descriptors then header, logging each finding; mends them unless
     // verifyOnly. True when nothing was found.
     bool RepairHeader(TCursorContext& cursor, bool verifyOnly);
+    // False when the header has no fields, or a descriptor lacks what its
+    // field's layout follows from (an unknown type, a string, bytes or
+    // variable-bytes field of size 0 that its physical size does not give
+    // back): no
+    // mend can tell where the fields lie, so the records must not be touched.
+    bool HeaderMendable() const;
+    // Whether the descriptors lay the fields out as the record size says:
+    // known types, sizes that follow from them, each offset where the layout
+    // puts it. Records are read by the descriptors only when they do.
+    bool LayoutFits() const;
 
     // A pinned record, or nullptr when the cursor's change check found the table
     // changed and refreshed (the caller starts again). Errors 8962, 9479.

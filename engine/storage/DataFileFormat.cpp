@@ -32,6 +32,10 @@ bool TypeHasDeclaredSize(std::uint8_t type) {
     return type == fieldtype::String || type == fieldtype::Bytes || type == fieldtype::VarBytes;
 }
 
+bool KnownFieldType(std::uint8_t type) {
+    return (type >= fieldtype::String && type <= fieldtype::VarBytes) || type == fieldtype::LargeInt;
+}
+
 // ---- field descriptor -------------------------------------------------------
 
 namespace {

@@ -66,7 +66,7 @@ void TDataFile::ValidateHeader() {
         for (std::size_t j = 0; j < i && !bad; ++j) {
             bad = SameName(fields_[j].name, f.name) || fields_[j].number == f.number;
         }
-        bad = bad || f.type == fieldtype::Invalid || !DeclaredSizeValid(f) ||
+        bad = bad || !KnownFieldType(f.type) || !DeclaredSizeValid(f) ||
               f.physicalSize != PhysicalSizeOf(f.type, f.size);
         bad = bad || !CheckValueText(f.type, f.minimum) || !CheckValueText(f.type, f.maximum) ||
               !CheckValueText(f.type, f.defaultValue);
@@ -84,8 +84,61 @@ void TDataFile::ValidateHeader() {
     if (static_cast<std::int32_t>(header_.firstFree) < 0 || header_.firstFree > records) Raise(err::HeaderCorrupt);
 }
 
+bool TDataFile::HeaderMendable() const {
+    // A table has fields: a count of 0 has lost where the records start.
+    if (fields_.empty()) return false;
+    // A size of 0 is derived back from the physical size while the physical
+    // sizes still lay the fields out where the offsets say.
+    bool layoutFits = ComputeRecordSize(fields_) == header_.recordSize;
+    const std::vector<std::uint32_t> layout = ExpectedFieldOffsets(fields_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) layoutFits = layoutFits && fields_[i].offset == layout[i];
+    return std::all_of(fields_.begin(), fields_.end(), [layoutFits](const FieldDescriptor& f) {
+        const int fromPhysical = f.physicalSize - (f.type == fieldtype::String ? 1 : 0);
+        return KnownFieldType(f.type) &&
+               (!TypeHasDeclaredSize(f.type) || f.size != 0 || (layoutFits && fromPhysical >= 1));
+    });
+}
+
+bool TDataFile::LayoutFits() const {
+    const std::vector<std::uint32_t> offsets = ExpectedFieldOffsets(fields_);
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        const FieldDescriptor& f = fields_[i];
+        if (!KnownFieldType(f.type) || !DeclaredSizeValid(f) || f.physicalSize != PhysicalSizeOf(f.type, f.size) ||
+            f.offset != offsets[i])
+            return false;
+    }
+    const std::uint32_t recordSize = ComputeRecordSize(fields_);
+    return recordSize == header_.recordSize && recordSize != 0;
+}
+
 bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
     FindingLog log(cursor, verifyOnly);
+    // When the physical sizes still lay the fields out where the offsets and
+    // the record size say, they are right and a declared size that disagrees
+    // is the damaged one: it is derived back from the physical size, so that
+    // no field moves.
+    auto fits = [this](const std::vector<FieldDescriptor>& fields) {
+        if (ComputeRecordSize(fields) != header_.recordSize) return false;
+        const std::vector<std::uint32_t> layout = ExpectedFieldOffsets(fields);
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (fields[i].offset != layout[i]) return false;
+        return true;
+    };
+    bool physicalSizesFit = fits(fields_);
+    // Likewise a read-only flag that takes a field's room away, when the
+    // fields lie where they would with the room.
+    if (!physicalSizesFit) {
+        std::vector<FieldDescriptor> withRoom = fields_;
+        for (FieldDescriptor& f : withRoom) f.readOnly = 0;
+        if (fits(withRoom)) {
+            physicalSizesFit = true;
+            for (FieldDescriptor& f : fields_) {
+                if (f.readOnly == 0 || f.IsAutoInc()) continue;
+                log.Report("Invalid read-only flag for field " + f.name + " in table header");
+                if (log.Mend()) f.readOnly = 0;
+            }
+        }
+    }
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         FieldDescriptor& f = fields_[i];
         const std::string n = std::to_string(i + 1);
@@ -109,7 +162,7 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
             if (log.Mend()) f.name = CutName("_" + n + f.name);
             break;
         }
-        if (f.type == fieldtype::Invalid) {
+        if (!KnownFieldType(f.type)) {
             log.Report("Invalid field data type (Unknown) for field " + f.name + inHeader, false);
         }
         // A mended size, or a physical size that does not follow from it, gets
@@ -118,7 +171,12 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
         if (TypeHasDeclaredSize(f.type)) {
             const std::string sized = "Invalid field length for field " + f.name + inHeader + " (" +
                                       std::to_string(f.size) + ")";
-            if (f.size > 250) {
+            const int fromPhysical = f.physicalSize - (f.type == fieldtype::String ? 1 : 0);
+            if (physicalSizesFit && f.physicalSize != PhysicalSizeOf(f.type, f.size) && fromPhysical >= 1 &&
+                fromPhysical <= 250) {
+                log.Report(sized);
+                if (log.Mend()) f.size = static_cast<std::uint8_t>(fromPhysical);
+            } else if (f.size > 250) {
                 log.Report(sized);
                 f.size = log.Mend() ? 250 : f.size;
                 derive = true;
@@ -128,7 +186,7 @@ bool TDataFile::RepairHeader(TCursorContext& cursor, bool verifyOnly) {
                 log.Report(sized);
                 derive = true;
             }
-        } else if (f.type != fieldtype::Invalid &&
+        } else if (KnownFieldType(f.type) &&
                    (f.size != 0 || f.physicalSize != PhysicalSizeOf(f.type, f.size))) {
             log.Report("Invalid field length for field " + f.name + inHeader);
             f.size = log.Mend() ? 0 : f.size;

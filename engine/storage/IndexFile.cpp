@@ -85,6 +85,9 @@ void TIndexFile::OpenFile() {
     if (IsOpen()) return;
     TFileHandler::OpenFile();
     try {
+        // A file cut short inside its header has no header to read: it is a
+        // corrupt header (which a repair replaces), not a failed read.
+        if (GetFileSize() < static_cast<std::int64_t>(kIndexHeaderSize)) Raise(err::HeaderCorrupt);
         ReadHeader();
         if (header_.formatMark != kIndexFormatMark) Raise(err::WrongVersion);
         if (header_.secondaryCount > kMaxSecondaryIndexes) Raise(err::HeaderCorrupt);

@@ -1,6 +1,7 @@
 // Open-time verification of the index file header and its repair.
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EngineError.h"
@@ -195,6 +196,10 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
             report("Invalid key field count of " + std::to_string(d.fieldCount) + " for index " + d.name);
             if (!verifyOnly) d.fieldCount = static_cast<std::uint8_t>(found.size());
         }
+        if (d.compression > static_cast<std::uint8_t>(KeyCompression::Full)) {
+            report("Invalid key compression for index " + d.name);
+            if (!verifyOnly) d.compression = static_cast<std::uint8_t>(KeyCompression::None);
+        }
         // Bad page pointers are only reported: the table repair rebuilds the pages.
         if (!validPointer(d.rootPage)) {
             clean = false;
@@ -208,6 +213,16 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
             clean = false;
             cursor.LogMessage("Invalid data root page pointer for index " + d.name);
         }
+    }
+    // "Sys Deleted" gets its creation values back below, but its pages stay:
+    // bad pointers to them are reported like those of the other slots.
+    const IndexDescriptor& deletedSlot = work.slots[kDeletedSlot];
+    for (const auto& [pointer, what] : {std::pair{deletedSlot.rootPage, "root"},
+                                        {deletedSlot.firstFreePage, "free"},
+                                        {deletedSlot.dataRootPage, "data root"}}) {
+        if (validPointer(pointer)) continue;
+        clean = false;
+        cursor.LogMessage("Invalid " + std::string(what) + " page pointer for index " + kDeletedIndexName);
     }
     if (verifyOnly) return clean;
 

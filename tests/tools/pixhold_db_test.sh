@@ -209,6 +209,51 @@ ok verify data/Pics
 ok dump data/Pics
 lines 2
 
+# ---- damaged files ----
+# poke FILE OFFSET HEX: overwrites one byte.
+poke() { printf "\\x$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+fresh_damage_table() {
+    rm -f data/Dmg.*
+    ok create data/Dmg --field Name:string:20 --field Num:integer --field Img:blob --primary Name
+    ok insert data/Dmg Name=one Num=1 Img=@"$work/pic2.bin"
+    ok insert data/Dmg Name=two Num=2 Img=@"$work/pic.bin"
+    ok insert data/Dmg Name=three Num=3
+}
+# An index file cut short inside its header is rebuilt like a lost one.
+fresh_damage_table
+truncate -s 2048 data/Dmg.IDX
+refused "8961" dump data/Dmg
+refused "is damaged" verify data/Dmg
+ok repair data/Dmg
+has "Invalid or corrupt index file header, error fixed"
+ok verify data/Dmg
+ok dump data/Dmg
+lines 3
+# A field offset that does not fit the record: the open refuses it, nothing
+# reads past the record, and the repair puts the offset back.
+fresh_damage_table
+poke data/Dmg.DAT $((127 + 768 + 91)) 7f
+refused "8961" dump data/Dmg
+refused "8961" dump data/Dmg --filter "Num > 1"
+ok repair data/Dmg
+has "Invalid field offset for field Num in table header, error fixed"
+ok dump data/Dmg --filter "Num > 1"
+lines 2
+# A field without a type cannot be mended: the repair changes nothing.
+fresh_damage_table
+poke data/Dmg.DAT $((127 + 768 + 84)) 00
+cp data/Dmg.DAT "$work/Dmg.DAT.before"
+refused "8961" repair data/Dmg
+cmp -s data/Dmg.DAT "$work/Dmg.DAT.before" || fail "a refused repair changed the data file"
+# A damaged name that is not UTF-8 is escaped, not printed as it is.
+fresh_damage_table
+poke data/Dmg.DAT $((127 + 4)) ff
+ok info data/Dmg
+has 'N\xffme string:20'
+printf '%s' "$out" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1 || fail "info printed bytes that are not UTF-8"
+ok dump data/Dmg
+has '"N\ufffdme":"one"'
+
 # ---- encrypted tables ----
 ok create data/Secret --field A:string:8 --primary A --password s3cret
 refused "10498" info data/Secret

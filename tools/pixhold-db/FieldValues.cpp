@@ -16,11 +16,6 @@ using namespace engine;
 
 namespace {
 
-std::vector<std::uint8_t> StoredBytes(const FieldDescriptor& field, const std::uint8_t* record) {
-    const std::uint8_t* data = record + field.offset + 1;
-    return std::vector<std::uint8_t>(data, data + field.physicalSize);
-}
-
 std::string HexOf(const std::vector<std::uint8_t>& bytes) {
     static const char* digits = "0123456789abcdef";
     std::string text;
@@ -68,16 +63,18 @@ void PutFieldText(const FieldDescriptor& field, const std::string& text, const T
     std::memcpy(slot + 1, stored->data(), std::min<std::size_t>(stored->size(), field.physicalSize));
 }
 
-std::string FieldJson(const FieldDescriptor& field, const std::uint8_t* record, const BlobContents& blobContents) {
-    if (field.IsAutoInc()) return std::to_string(bytes::GetU32(record, recordlayout::RecordID));
-    if (!field.TakesRoom() || record[field.offset] == 0) return "null";
-    const std::vector<std::uint8_t> stored = StoredBytes(field, record);
+std::string FieldJson(const FieldDescriptor& field, const TExpRecordReader& record) {
+    std::vector<std::uint8_t> stored;
+    if (!record.ReadField(field, static_cast<std::uint16_t>(field.number), stored)) return "null";
+    if (field.IsAutoInc()) return std::to_string(bytes::GetU32(stored.data(), 0));
+    // The open checked every size against the type; a value of another size
+    // is not read by the type's rules.
+    if (field.type != fieldtype::Blob && stored.size() != PhysicalSizeOf(field.type, field.size))
+        return JsonString(HexOf(stored));
     switch (field.type) {
-        case fieldtype::Blob: {
-            const std::vector<std::uint8_t> contents = blobContents(field);
-            return "{\"length\":" + std::to_string(contents.size()) + ",\"sha256\":\"" +
-                   Sha256::Hex(contents.data(), contents.size()) + "\"}";
-        }
+        case fieldtype::Blob:
+            return "{\"length\":" + std::to_string(stored.size()) + ",\"sha256\":\"" +
+                   Sha256::Hex(stored.data(), stored.size()) + "\"}";
         case fieldtype::Boolean: return bytes::GetU16(stored.data(), 0) != 0 ? "true" : "false";
         case fieldtype::SmallInt:
         case fieldtype::Integer:
@@ -100,14 +97,13 @@ std::string FieldJson(const FieldDescriptor& field, const std::uint8_t* record, 
     }
 }
 
-std::string RecordJson(const std::vector<FieldDescriptor>& fields, const std::uint8_t* record,
-                       const BlobContents& blobContents) {
+std::string RecordJson(const std::vector<FieldDescriptor>& fields, const TExpRecordReader& record) {
     std::string json = "{";
     for (const FieldDescriptor& f : fields) {
         if (json.size() > 1) json += ',';
         json += JsonString(f.name);
         json += ':';
-        json += FieldJson(f, record, blobContents);
+        json += FieldJson(f, record);
     }
     json += '}';
     return json;

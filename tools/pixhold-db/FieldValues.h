@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "DataFile.h"
+#include "ExpressionEval.h"
 #include "TableLocale.h"
 
 namespace pixhold::tools {
@@ -19,14 +19,13 @@ namespace pixhold::tools {
 void PutFieldText(const engine::FieldDescriptor& field, const std::string& text, const engine::TableLocale& locale,
                   std::vector<std::uint8_t>& record);
 
-// The JSON value of a field of a record image: null, a number, true/false, a
-// string, or for a BLOB {"length": N, "sha256": "..."} of its contents, which
-// `blobContents` supplies.
-using BlobContents = std::function<std::vector<std::uint8_t>(const engine::FieldDescriptor&)>;
-std::string FieldJson(const engine::FieldDescriptor& field, const std::uint8_t* record, const BlobContents& blobContents);
+// The JSON value of a field of a record: null, a number, true/false, a
+// string, or for a BLOB {"length": N, "sha256": "..."} of its contents. The
+// record is read through the engine's reader, which keeps to the record's
+// bounds and fetches BLOB contents.
+std::string FieldJson(const engine::FieldDescriptor& field, const engine::TExpRecordReader& record);
 
 // The JSON object of a whole record: {"Field": value, ...} in field order.
-std::string RecordJson(const std::vector<engine::FieldDescriptor>& fields, const std::uint8_t* record,
-                       const BlobContents& blobContents);
+std::string RecordJson(const std::vector<engine::FieldDescriptor>& fields, const engine::TExpRecordReader& record);
 
 }  // namespace pixhold::tools

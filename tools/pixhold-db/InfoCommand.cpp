@@ -17,14 +17,14 @@ std::string IndexFields(const IndexDescriptor& index, const std::vector<FieldDes
     for (int i = 0; i < index.fieldCount; ++i) {
         if (i > 0) names += ';';
         const std::uint16_t number = index.fieldNumbers[static_cast<std::size_t>(i)];
-        names += number >= 1 && number <= fields.size() ? fields[number - 1u].name : "#" + std::to_string(number);
+        names += number >= 1 && number <= fields.size() ? PlainText(fields[number - 1u].name) : "#" + std::to_string(number);
     }
     return names;
 }
 
 void PrintIndex(std::ostream& out, const std::string& label, const IndexDescriptor& index,
                 const std::vector<FieldDescriptor>& fields) {
-    out << "  " << label << ": " << IndexFields(index, fields);
+    out << "  " << PlainText(label) << ": " << IndexFields(index, fields);
     if (index.unique) out << " unique";
     if (index.descending) out << " descending";
     if (index.caseInsensitive) out << " nocase";
@@ -40,7 +40,7 @@ int RunInfo(const CommandLine& line, std::ostream& out) {
     TDataFile& data = table.Table().DataFile();
     const DataFileHeader& h = data.Header();
     out << "table: " << line.folder << line.table << '\n';
-    out << "description: " << data.GetDescription() << '\n';
+    out << "description: " << PlainText(data.GetDescription()) << '\n';
     out << "encrypted: " << (data.IsEncrypted() ? "yes" : "no") << '\n';
     out << "locale: " << h.Locale() << " (language " << h.languageID << ", sort " << h.sortID << ")\n";
     out << "user version: " << h.userMajorVersion << '.' << h.userMinorVersion << '\n';
@@ -57,7 +57,7 @@ int RunInfo(const CommandLine& line, std::ostream& out) {
 
     out << "fields: " << table.Fields().size() << '\n';
     for (const FieldDescriptor& f : table.Fields()) {
-        out << "  " << f.number << ' ' << f.name << ' ' << FieldTypeNameOf(f);
+        out << "  " << f.number << ' ' << PlainText(f.name) << ' ' << FieldTypeNameOf(f);
         if (TypeHasDeclaredSize(f.type)) out << ':' << static_cast<int>(f.size);
         if (f.required != 0) out << " required";
         if (!f.defaultValue.empty()) out << " default=" << JsonString(f.defaultValue);

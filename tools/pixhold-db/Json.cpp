@@ -76,4 +76,25 @@ std::string JsonString(std::string_view text) {
     return out;
 }
 
+std::string PlainText(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto u = static_cast<unsigned char>(text[i]);
+        const std::size_t length = u >= 0x80 ? Utf8Length(text, i) : 1;
+        if (u == '\\') {
+            out += "\\\\";
+        } else if (length == 0 || u < 0x20 || u == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", u);
+            out += escape;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+            continue;
+        }
+        ++i;
+    }
+    return out;
+}
+
 }  // namespace pixhold::tools

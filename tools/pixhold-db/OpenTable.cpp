@@ -4,6 +4,7 @@
 
 #include "DataTable.h"
 #include "EngineError.h"
+#include "Record.h"
 #include "ToolError.h"
 
 namespace pixhold::tools {
@@ -46,7 +47,10 @@ const FieldDescriptor& OpenTable::FieldByName(const std::string& name) const {
 
 std::vector<std::uint8_t> OpenTable::ReadBlob(const FieldDescriptor& field, const std::uint8_t* record) {
     std::vector<std::uint8_t> contents;
-    if (record[field.offset] == 0) return contents;
+    const std::size_t size = cursor_->RecordSize();
+    if (field.offset < recordlayout::HeaderSize || field.offset + 1u + field.physicalSize > size ||
+        record[field.offset] == 0)
+        return contents;
     // Opening a BLOB puts its handle into the buffer: work on a copy.
     std::vector<std::uint8_t> buffer(record, record + cursor_->RecordSize());
     const auto number = static_cast<std::uint16_t>(field.number);

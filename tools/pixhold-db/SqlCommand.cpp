@@ -2,10 +2,12 @@
 
 #include <memory>
 
+#include "CursorFilterKeys.h"
 #include "DataCursor.h"
 #include "EngineError.h"
 #include "FieldValues.h"
 #include "OpenTable.h"
+#include "Record.h"
 #include "SqlQuery.h"
 #include "ToolError.h"
 
@@ -17,7 +19,9 @@ namespace {
 
 std::vector<std::uint8_t> ResultBlob(TDataCursor& cursor, const FieldDescriptor& field, const std::uint8_t* record) {
     std::vector<std::uint8_t> contents;
-    if (record[field.offset] == 0) return contents;
+    if (field.offset < recordlayout::HeaderSize || field.offset + 1u + field.physicalSize > cursor.RecordSize() ||
+        record[field.offset] == 0)
+        return contents;
     // Opening a BLOB puts its handle into the buffer: work on a copy.
     std::vector<std::uint8_t> buffer(record, record + cursor.RecordSize());
     const auto number = static_cast<std::uint16_t>(field.number);
@@ -59,13 +63,19 @@ int RunSql(const std::vector<std::string>& args, std::ostream& out) {
     std::unique_ptr<TDataCursor> cursor = query.Execute();
     try {
         std::vector<std::uint8_t> record(cursor->RecordSize());
-        const BlobContents blobs = [&](const FieldDescriptor& f) { return ResultBlob(*cursor, f, record.data()); };
+        // Read through the engine's reader of record images, which keeps to the record.
+        const TRecordImageReader reader(record.data(), record.size(),
+                                        [&](const FieldDescriptor& f, const std::vector<std::uint8_t>&,
+                                            std::vector<std::uint8_t>& contents) {
+                                            contents = ResultBlob(*cursor, f, record.data());
+                                            return true;
+                                        });
         cursor->SetToBegin();
         for (;;) {
             const int code = cursor->GetNextRecord(record.data());
             if (code == err::EndOfTable) break;
             if (code != 0) throw ECofferEngineError(static_cast<std::uint16_t>(code), {.table = query.TableName()});
-            out << RecordJson(cursor->Fields(), record.data(), blobs) << '\n';
+            out << RecordJson(cursor->Fields(), reader) << '\n';
         }
     } catch (...) {
         cursor->CloseCursor();

@@ -73,6 +73,29 @@ std::vector<DamageCase> DamageCases() {
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(12) + 4, 999); },
          {"Invalid BLOB offset in BLOB file for physical record # 12, error fixed"},
          [](PictureRows& rows) { rows["P0012"].blob.clear(); }},
+        // Record 10's picture (1050 bytes) fills two blocks and 62 bytes of a third.
+        {"last BLOB block claiming more than a block holds",
+         [](MaintenanceFixture& f) {
+             f.Overwrite(".BLB", BlockOffset(f.Le32At(".DAT", BlobSlot(10)) + 2) + 8, std::string("\x00\x21", 2));
+         },
+         {"Invalid block size in BLOB file for physical record # 10, error fixed"},
+         // The value's length says what the block holds: the picture is whole.
+         [](PictureRows&) {}},
+        {"first BLOB block with nothing left",
+         [](MaintenanceFixture& f) {
+             f.Overwrite(".BLB", BlockOffset(f.Le32At(".DAT", BlobSlot(12))), std::string(10, '\0'));
+         },
+         {"BLOB size mismatch in BLOB file for physical record # 12, error fixed"},
+         [](PictureRows& rows) { rows["P0012"].blob.clear(); }},
+        // Name is a string of 20 (physical size 21); the layout still fits 21.
+        {"declared size that disagrees with the layout",
+         [](MaintenanceFixture& f) { f.Overwrite(".DAT", 127 + 86, std::string(1, '\x17')); },
+         {"Invalid field length for field Name in table header (23), error fixed"},
+         [](PictureRows&) {}},
+        {"BLOB present without blocks",
+         [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(16), 0); },
+         {"Invalid BLOB offset into BLOB file for physical record # 16, error fixed"},
+         [](PictureRows& rows) { rows["P0016"].blob.clear(); }},
         {"BLOB reference beyond the file",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(15), 100000); },
          {"Invalid BLOB offset into BLOB file for physical record # 15, error fixed"},
@@ -97,6 +120,15 @@ std::vector<DamageCase> DamageCases() {
          {"Invalid or corrupt index file header, error fixed",
           "Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid, indexesFixed},
          // Set aside as the index backup; the table goes on as with a lost index file.
+         [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
+         false,
+         {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid}},
+        // Cut short inside its header: nothing of it can be read, and nothing
+        // it held is lost, since the records give every key back.
+        {"index file cut short inside its header",
+         [](MaintenanceFixture& f) { f.Truncate(".IDX", 2048); },
+         {"Invalid or corrupt index file header, error fixed",
+          "Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid, indexesFixed},
          [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
          false,
          {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid}},
@@ -239,6 +271,93 @@ TEST_F(RepairTest, TwoRecordsSharingOneChainEachKeepTheirOwnCopy) {
     EXPECT_NE(Le32At(".DAT", BlobSlot(4)), Le32At(".DAT", BlobSlot(2)));
     ClearLog();
     EXPECT_TRUE(maintenance.VerifyTable());
+}
+
+// A damaged reference into the middle of another record's chain is not a
+// copy: the record whose owner identifier does not match loses its value,
+// whichever of the two comes first, and the other keeps its picture whole.
+TEST_F(RepairTest, AReferenceIntoAnotherRecordsChainIsCutAndThatRecordKeepsItsPicture) {
+    for (const auto& [damaged, other] : {std::pair<std::uint32_t, std::uint32_t>{5, 2}, {2, 5}}) {
+        SCOPED_TRACE("record " + std::to_string(damaged) + " into record " + std::to_string(other));
+        for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(ext));
+        Fill(6, true);
+        PictureRows expected = Rows();
+        // Record 2's picture (800 bytes) and record 5's (1550) take more than one block.
+        PutLe32(".DAT", BlobSlot(damaged), Le32At(".DAT", BlobSlot(other)) + 1);
+        ClearLog();
+        EXPECT_FALSE(maintenance.RepairTable());
+        const std::string number = std::to_string(damaged);
+        EXPECT_TRUE(Logged("Invalid BLOB offset into BLOB file for physical record # " + number + ", error fixed") ||
+                    Logged("Invalid BLOB offset in BLOB file for physical record # " + number + ", error fixed"))
+            << ::testing::PrintToString(log);
+        EXPECT_FALSE(Logged("Shared BLOB block chain for physical record # " + number + ", error fixed"));
+        expected["P000" + number].blob.clear();
+        ExpectRows(expected);
+        ClearLog();
+        EXPECT_TRUE(maintenance.VerifyTable());
+        EXPECT_EQ(Problems(), "");
+    }
+}
+
+// A repair in which a step could not mend its record does not succeed: it
+// raises the failure once it has done what it could, and a repair that
+// returns leaves a table that verifies clean.
+TEST_F(RepairTest, ARepairWithAFailedStepRaisesInsteadOfReportingSuccess) {
+    auto damage = [this] {
+        for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(ext));
+        Fill(24, true, 5);
+        PutLe32(".DAT", RecordOffset(9) + 5, 3);
+    };
+    damage();
+    auto counter = std::make_shared<TFaultPlan>();
+    {
+        ScopedFaultPlan scope(counter);
+        maintenance.RepairTable();
+    }
+    const std::uint64_t reads = counter->Count(FileOp::Read);
+    ASSERT_GT(reads, 4u);
+    int failedSteps = 0;
+    for (std::uint64_t n = 1; n <= reads; ++n) {
+        SCOPED_TRACE("read " + std::to_string(n));
+        damage();
+        ClearLog();
+        auto plan = std::make_shared<TFaultPlan>();
+        plan->FailNth(FileOp::Read, n);
+        bool returned = false;
+        {
+            ScopedFaultPlan scope(plan);
+            try {
+                maintenance.RepairTable();
+                returned = true;
+            } catch (const ECofferEngineError&) {
+            }
+        }
+        const bool stepFailed = std::any_of(log.begin(), log.end(), [](const std::string& m) {
+            return m.rfind("Unexpected error ", 0) == 0;
+        });
+        if (stepFailed) {
+            ++failedSteps;
+            EXPECT_FALSE(returned) << "a repair with a failed step reported success";
+        }
+        if (returned) {
+            ClearLog();
+            EXPECT_TRUE(maintenance.VerifyTable()) << ::testing::PrintToString(log);
+        }
+    }
+    EXPECT_GT(failedSteps, 0);
+}
+
+// A descriptor that no longer says where its field lies (its type gone) cannot
+// be mended: the repair refuses with 8961 and leaves every file as it was.
+TEST_F(RepairTest, ADescriptorWithoutATypeIsRefusedAndNothingIsChanged) {
+    Fill(6, true);
+    Overwrite(".DAT", 127 + 768 + 84, std::string(1, '\0'));  // field 2 (Num): type 0
+    const std::string data = FileBytes(File(".DAT").string());
+    const std::string blob = FileBytes(File(".BLB").string());
+    EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), err::HeaderCorrupt);
+    EXPECT_TRUE(Logged("Invalid field data type (Unknown) for field Num in table header")) << ::testing::PrintToString(log);
+    EXPECT_EQ(FileBytes(File(".DAT").string()), data);
+    EXPECT_EQ(FileBytes(File(".BLB").string()), blob);
 }
 
 TEST_F(RepairTest, AFreeChainRunningIntoAValueIsCutSoNoPictureIsOverwritten) {

@@ -74,15 +74,13 @@ std::vector<DamageCase> Cases() {
          {"Invalid field data type (Unknown) for field Flag in table header" + lost}, err::HeaderCorrupt, false},
         {"string too long", 0, [](TDataFile& f) { WriteAt(f, Descriptor(2) + 86, Byte(255)); },
          {"Invalid field length for field Name in table header (255)"},
-         // The mended size moves the fields after it and the record size.
-         {"Invalid field length for field Name in table header (255)" + fixed,
-          "Invalid field offset for field Flag in table header" + fixed,
-          "Invalid field offset for field Pic in table header" + fixed,
-          "Invalid physical record length in table header" + fixed},
+         // The physical size still fits the layout: the size is derived from
+         // it and no field moves.
+         {"Invalid field length for field Name in table header (255)" + fixed},
          err::HeaderCorrupt, true},
         {"string of size 0", 0, [](TDataFile& f) { WriteAt(f, Descriptor(2) + 86, Byte(0)); },
          {"Invalid field length for field Name in table header (0)"},
-         {"Invalid field length for field Name in table header (0)" + lost}, err::HeaderCorrupt, false},
+         {"Invalid field length for field Name in table header (0)" + fixed}, err::HeaderCorrupt, true},
         {"size on a boolean", 0, [](TDataFile& f) { WriteAt(f, Descriptor(3) + 86, Byte(3)); },
          {"Invalid field length for field Flag in table header"},
          {"Invalid field length for field Flag in table header" + fixed}, err::HeaderCorrupt, true},
