@@ -43,15 +43,30 @@ double TEmfHeader::DeviceUnitsPerHmmY() const {
     return 96.0 / 2540.0;
 }
 
+namespace {
+
+// A rectangle from coordinates of a file: clamped so that Qt's int
+// arithmetic on it cannot overflow (sizes this large are refused before
+// anything is drawn).
+QRect SafeRect(std::int64_t left, std::int64_t top, std::int64_t width, std::int64_t height) {
+    constexpr std::int64_t limit = std::int64_t{1} << 29;
+    auto clamp = [](std::int64_t v, std::int64_t lo, std::int64_t hi) { return std::min(std::max(v, lo), hi); };
+    return QRect(static_cast<int>(clamp(left, -limit, limit)), static_cast<int>(clamp(top, -limit, limit)),
+                 static_cast<int>(clamp(width, 1, limit)), static_cast<int>(clamp(height, 1, limit)));
+}
+
+}  // namespace
+
 QRect TEmfHeader::FrameInDevice() const {
     if (Frame.right() > Frame.left() && Frame.bottom() > Frame.top()) {
         const double sx = DeviceUnitsPerHmmX(), sy = DeviceUnitsPerHmmY();
         const int left = RoundToInt(Frame.left() * sx), top = RoundToInt(Frame.top() * sy);
         const int right = RoundToInt(Frame.right() * sx), bottom = RoundToInt(Frame.bottom() * sy);
-        return QRect(left, top, std::max(1, right - left), std::max(1, bottom - top));
+        return SafeRect(left, top, std::int64_t{right} - left, std::int64_t{bottom} - top);
     }
     // Bounds are inclusive device pixels.
-    return QRect(Bounds.left(), Bounds.top(), Bounds.right() - Bounds.left() + 1, Bounds.bottom() - Bounds.top() + 1);
+    return SafeRect(Bounds.left(), Bounds.top(), std::int64_t{Bounds.right()} - Bounds.left() + 1,
+                    std::int64_t{Bounds.bottom()} - Bounds.top() + 1);
 }
 
 QSize TEmfHeader::Size96() const {
