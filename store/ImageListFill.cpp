@@ -115,6 +115,7 @@ void TImageListFill::FillFromFolder(imaging::TPH& ph, imaging::TImageList& list)
         std::string Name;
         std::string Path;
         bool Cached = false;
+        std::size_t CachedBytes = 0;
         std::future<TFolderThumb> Result;
     };
     std::deque<TPending> pending;
@@ -138,6 +139,7 @@ void TImageListFill::FillFromFolder(imaging::TPH& ph, imaging::TImageList& list)
             }
             if (cached) {
                 item.Cached = true;
+                item.CachedBytes = cached->size();
                 ++cacheHits_;
                 if (cached->empty()) {
                     std::promise<TFolderThumb> empty;
@@ -169,6 +171,14 @@ void TImageListFill::FillFromFolder(imaging::TPH& ph, imaging::TImageList& list)
         TPending item = std::move(pending.front());
         pending.pop_front();
         TFolderThumb result = imaging::AwaitResult<TFolderThumb>(item.Result, [&host] { host.ProcessMessages(); });
+        bool rewriteCache = false;
+        if (item.Cached && !result.Error.empty() && item.CachedBytes > 0) {
+            // A damaged cache row says nothing about the file: the thumbnail
+            // is made again from the file, and the row rewritten.
+            ++filesRead_;
+            result = ThumbOfFile(item.Path, item.Name);
+            rewriteCache = result.Error.empty();
+        }
         if (!result.Error.empty()) {
             const QString question =
                 FromUtf8(result.Error) + " " + FromUtf8(item.Path) + QStringLiteral(" corrupt. Delete?");
@@ -176,7 +186,12 @@ void TImageListFill::FillFromFolder(imaging::TPH& ph, imaging::TImageList& list)
                 ::unlink(item.Path.c_str());
             }
         } else {
-            if (caching && !item.Cached) {
+            if (rewriteCache && dm_.tblThumbs.FindKey({item.Path})) {
+                dm_.tblThumbs.Edit();
+                dm_.tblThumbs.CreateBlobStream(dm_.tblThumbs.FieldByName("Thumb"), engine::TBlobStreamMode::bmWrite)
+                    ->WriteAll(result.Jpeg);
+                dm_.tblThumbs.Post();
+            } else if (caching && !item.Cached) {
                 dm_.tblThumbs.Append();
                 dm_.tblThumbs.FieldByName("FileName").SetAsString(item.Path);
                 dm_.tblThumbs.CreateBlobStream(dm_.tblThumbs.FieldByName("Thumb"), engine::TBlobStreamMode::bmWrite)

@@ -116,6 +116,19 @@ TEST_F(ImageListFillTest, FolderModeCachesThumbnailsAndTheSecondBrowseOpensNoFil
     const QRgb b = list.Picture(2).pixel(35, 35);
     EXPECT_LE(std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)), 12);
 
+    // A damaged cache row is made again from its file, silently.
+    ASSERT_TRUE(dm->tblThumbs.FindKey({(folder / "p1.jpg").string()}));
+    dm->tblThumbs.Edit();
+    dm->tblThumbs.CreateBlobStream(dm->tblThumbs.FieldByName("Thumb"), engine::TBlobStreamMode::bmWrite)
+        ->WriteAll(imaging::TByteVector{0xFF, 0xD8, 0xFF, 0x00});
+    dm->tblThumbs.Post();
+    Browse(folder);
+    EXPECT_EQ(ph.ImageNames.size(), 5);
+    EXPECT_TRUE(host.Boxes.empty());
+    EXPECT_EQ(fill->FilesRead(), 6) << "only the file of the damaged row is read";
+    Browse(folder);
+    EXPECT_EQ(fill->FilesRead(), 6) << "the row was rewritten";
+
     // Quick browsing lists the names only.
     Browse(folder, true);
     EXPECT_EQ(ph.ImageNames.size(), 5);
