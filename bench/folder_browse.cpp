@@ -10,6 +10,7 @@
 // open none (the count of files read is printed).
 
 #include "BenchFolder.h"
+#include "BenchPictures.h"
 #include "CofferBlobStream.h"
 #include "Config.h"
 #include "DataModuleHost.h"
@@ -35,28 +36,6 @@ namespace {
 
 double Ms(TClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-class TQuietHost final : public store::IDataModuleHost {
-public:
-    void ShowMessage(const QString&, const QString& text, store::TBoxIcon) override {
-        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
-    }
-    bool AskYesNo(const QString&, const QString& text, store::TBoxIcon) override {
-        std::fprintf(stderr, "question: %s\n", text.toUtf8().constData());
-        return false;
-    }
-    store::TReplaceAnswer AskReplace(const QString&) override { return store::TReplaceAnswer::No; }
-    std::optional<QString> AskPassword() override { return std::nullopt; }
-    std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
-    void BeginBusy() override {}
-    void EndBusy() override {}
-    void ProcessMessages() override {}
-    void RefreshImageList() override {}
-    void FillCategorySelector() override {}
-    void ApplyViewStyle() override {}
-    void SetStatusText(const QString&) override {}
-    void CloseMainWindow() override {}
-};
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -79,7 +58,7 @@ int main(int argc, char** argv) {
     config.DataFolder = (base / "data").string() + "/";
     config.BrowseMode = true;
     config.LastBrowseDir = pictures.string() + "/";
-    TQuietHost host;
+    bench::TQuietHost host;
     imaging::TWorkerPool pool;
     store::TDM dm(config, host);
     dm.DataModuleCreate();

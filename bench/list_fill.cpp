@@ -13,6 +13,7 @@
 // screen and again after every picture of the list has been shown once.
 
 #include "BenchFolder.h"
+#include "BenchPictures.h"
 #include "CofferBlobStream.h"
 #include "Config.h"
 #include "DataModuleHost.h"
@@ -49,32 +50,18 @@ long ResidentKb() {
     return -1;
 }
 
-// A host that rebuilds the list when the module asks and answers nothing else.
-class TBenchHost final : public store::IDataModuleHost {
+// A host that rebuilds the list when the module asks.
+class TBenchHost final : public bench::TQuietHost {
 public:
     imaging::TPH* Ph = nullptr;
     imaging::TImageList* List = nullptr;
     double RefreshMs = 0;
-    void ShowMessage(const QString&, const QString& text, store::TBoxIcon) override {
-        std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
-    }
-    bool AskYesNo(const QString&, const QString&, store::TBoxIcon) override { return false; }
-    store::TReplaceAnswer AskReplace(const QString&) override { return store::TReplaceAnswer::No; }
-    std::optional<QString> AskPassword() override { return std::nullopt; }
-    std::optional<QString> ChooseFolder(const QString&) override { return std::nullopt; }
-    void BeginBusy() override {}
-    void EndBusy() override {}
-    void ProcessMessages() override {}
     void RefreshImageList() override {
         if (Ph == nullptr) return;
         const auto start = TClock::now();
         Ph->FillImageList(*List);
         RefreshMs = Ms(TClock::now() - start);
     }
-    void FillCategorySelector() override {}
-    void ApplyViewStyle() override {}
-    void SetStatusText(const QString&) override {}
-    void CloseMainWindow() override {}
 };
 
 QImage ThumbPicture(int i) {

@@ -11,6 +11,7 @@
 // Prints the median over the repeats (default 3) of both and the ratio.
 
 #include "BenchFolder.h"
+#include "BenchPictures.h"
 #include "JpegCodec.h"
 #include "PictureFile.h"
 #include "Thumbnail.h"
@@ -36,38 +37,7 @@ namespace {
 
 double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-QImage PhotoLike(int w, int h, unsigned seed) {
-    QImage image(w, h, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> noise(-12, 12);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            const int n = noise(random);
-            row[x] = qRgb(std::clamp(x * 255 / w + n, 0, 255), std::clamp(y * 255 / h + n, 0, 255),
-                          std::clamp(((x + y + static_cast<int>(seed) * 50) / 16) % 256 + n, 0, 255));
-        }
-    }
-    return image;
-}
 
-std::vector<std::string> Pictures(const fs::path& folder, int files) {
-    std::vector<std::string> paths;
-    fs::create_directories(folder);
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().extension() == ".jpg") paths.push_back(entry.path().string());
-    }
-    if (!paths.empty()) {
-        std::sort(paths.begin(), paths.end());
-        return paths;
-    }
-    for (int i = 0; i < files; ++i) {
-        const std::string path = (folder / ("photo" + std::to_string(i) + ".jpg")).string();
-        imaging::WritePictureFile(path, imaging::EncodeJpeg(PhotoLike(4000, 3000, static_cast<unsigned>(i)), 90));
-        paths.push_back(path);
-    }
-    return paths;
-}
 
 double Ours(const std::vector<std::string>& paths) {
     imaging::TWorkerPool pool(2);
@@ -125,7 +95,7 @@ int main(int argc, char** argv) {
     const fs::path folder = bench::BenchFolder(argc, argv, "pixhold-thumbs-");
     const int files = argc > 2 ? std::atoi(argv[2]) : 24;
     const int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
-    const std::vector<std::string> paths = Pictures(folder / "in", files);
+    const std::vector<std::string> paths = bench::CameraFiles(folder / "in", files);
     std::vector<double> ours, vips;
     for (int r = 0; r < repeats; ++r) {
         // Alternate who goes first, so the page cache favours neither.
