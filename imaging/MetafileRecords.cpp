@@ -49,10 +49,9 @@ namespace {
 // arithmetic on it cannot overflow (sizes this large are refused before
 // anything is drawn).
 QRect SafeRect(std::int64_t left, std::int64_t top, std::int64_t width, std::int64_t height) {
-    constexpr std::int64_t limit = std::int64_t{1} << 29;
-    auto clamp = [](std::int64_t v, std::int64_t lo, std::int64_t hi) { return std::min(std::max(v, lo), hi); };
-    return QRect(static_cast<int>(clamp(left, -limit, limit)), static_cast<int>(clamp(top, -limit, limit)),
-                 static_cast<int>(clamp(width, 1, limit)), static_cast<int>(clamp(height, 1, limit)));
+    static constexpr std::int64_t limit = std::int64_t{1} << 29;
+    auto clamp = [](std::int64_t v) { return static_cast<int>(std::min(std::max(v, -limit), limit)); };
+    return QRect(clamp(left), clamp(top), clamp(width), clamp(height));
 }
 
 }  // namespace
@@ -62,7 +61,8 @@ QRect TEmfHeader::FrameInDevice() const {
         const double sx = DeviceUnitsPerHmmX(), sy = DeviceUnitsPerHmmY();
         const int left = RoundToInt(Frame.left() * sx), top = RoundToInt(Frame.top() * sy);
         const int right = RoundToInt(Frame.right() * sx), bottom = RoundToInt(Frame.bottom() * sy);
-        return SafeRect(left, top, std::int64_t{right} - left, std::int64_t{bottom} - top);
+        return SafeRect(left, top, std::max<std::int64_t>(1, std::int64_t{right} - left),
+                        std::max<std::int64_t>(1, std::int64_t{bottom} - top));
     }
     // Bounds are inclusive device pixels.
     return SafeRect(Bounds.left(), Bounds.top(), std::int64_t{Bounds.right()} - Bounds.left() + 1,
