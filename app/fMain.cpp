@@ -195,6 +195,7 @@ void TForm1::BuildMenus() {
     BindCommand(SelectAll1, [this] { ListView1->selectAll(); });
     Connect(Thumbnailview1, &TForm1::Thumbnailview1Click);
     BindCommand(Refresh1, [this] { RefreshImageList(); });
+    Connect(BrowseFolder1, &TForm1::BrowseFolder1Click);
     BindCommand(Contents1, [this] {
         ShowHelpFile(QStringLiteral("Pixhold.hlp"), [](THelp& h) { h.ShowContents(); });
     });

@@ -185,7 +185,7 @@ TEST_F(MainWindowTest, OnlyTheCommandsThatWorkAreEnabled) {
         {"&Import Images", false},     {"&Export Images", false},
         {"Export Image &Thumbnails", false}, {"Con&vert Images to Thumbnails", false},
         {"&Change Image Category", false}, {"&Move Images to Database", false},
-        {"&Browse Folder", false},     {"&Quick Folder Browse", false},
+        {"&Browse Folder", true},     {"&Quick Folder Browse", false},
         {"E&xit", true},               {"&Delete Image", false},
         {"D&elete All", false},        {"&Select All", true},
         {"&Thumbnail view", true},     {"&Switch category view", false},
