@@ -95,7 +95,7 @@ void Run(const fs::path& base, int records) {
             engine::TCofferTable& t = dm.tblData;
             t.Append();
             t.FieldByName("FileName").SetAsString("IMG_" + std::to_string(100000 + i) + ".jpg");
-            t.FieldByName("Category").SetAsString("c" + std::to_string(i % 10));
+            t.FieldByName("Category").SetAsString("");  // the view a table opens with
             t.FieldByName("Type").SetAsInteger(0);
             t.CreateBlobStream(t.FieldByName("Thumb"), engine::TBlobStreamMode::bmWrite)->WriteAll(thumbs[i % 64]);
             t.CreateBlobStream(t.FieldByName("Image"), engine::TBlobStreamMode::bmWrite)->WriteAll(image);
