@@ -56,12 +56,13 @@ int main(int argc, char** argv) {
     }
     store::TConfig config((base / "program").string());
     config.DataFolder = (base / "data").string() + "/";
-    config.BrowseMode = true;
-    config.LastBrowseDir = pictures.string() + "/";
+
     bench::TQuietHost host;
     imaging::TWorkerPool pool;
     store::TDM dm(config, host);
-    dm.DataModuleCreate();
+    dm.DataModuleCreate();  // opening the table leaves folder mode: browse from here
+    config.BrowseMode = true;
+    config.LastBrowseDir = pictures.string() + "/";
     store::TImageListFill fill(dm, pool);
     imaging::TPH ph;
     imaging::TImageList list;
