@@ -14,8 +14,6 @@
 #include "WorkerPool.h"
 #include "fDM.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -46,32 +44,6 @@ double Import(const fs::path& in, const fs::path& base, int round) {
     return seconds;
 }
 
-double Vips(const std::vector<std::string>& paths, const fs::path& out) {
-    fs::create_directories(out);
-    const auto start = TClock::now();
-    std::vector<pid_t> children;
-    for (int part = 0; part < 2; ++part) {
-        std::vector<std::string> args = {"vipsthumbnail", "-s", "71x71", "-o", (out / "%s_t.jpg[Q=50]").string()};
-        for (std::size_t i = part; i < paths.size(); i += 2) args.push_back(paths[i]);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setenv("VIPS_CONCURRENCY", "1", 1);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("vipsthumbnail failed\n");
-    }
-    return Seconds(TClock::now() - start);
-}
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -88,9 +60,9 @@ int main(int argc, char** argv) {
     for (int r = 0; r < repeats; ++r) {
         if (r % 2 == 0) {
             ours.push_back(Import(base / "in", base, r));
-            vips.push_back(Vips(paths, base / "vips"));
+            vips.push_back(bench::RunVipsThumbnail(paths, base / "vips"));
         } else {
-            vips.push_back(Vips(paths, base / "vips"));
+            vips.push_back(bench::RunVipsThumbnail(paths, base / "vips"));
             ours.push_back(Import(base / "in", base, r));
         }
     }

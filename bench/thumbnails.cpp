@@ -19,8 +19,6 @@
 
 #include <QImage>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -55,35 +53,6 @@ double Ours(const std::vector<std::string>& paths) {
     return seconds;
 }
 
-double Vips(const std::vector<std::string>& paths, const fs::path& out) {
-    fs::create_directories(out);
-    const auto start = TClock::now();
-    std::vector<pid_t> children;
-    for (int part = 0; part < 2; ++part) {
-        std::vector<std::string> args = {"vipsthumbnail", "-s", "71x71", "-o", (out / "%s_t.jpg[Q=50]").string()};
-        for (std::size_t i = part; i < paths.size(); i += 2) args.push_back(paths[i]);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setenv("VIPS_CONCURRENCY", "1", 1);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-        children.push_back(pid);
-    }
-    bool ok = true;
-    for (pid_t pid : children) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-    const double seconds = Seconds(TClock::now() - start);
-    if (!ok) std::printf("vipsthumbnail failed (is libvips-tools installed?)\n");
-    return seconds;
-}
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -101,9 +70,9 @@ int main(int argc, char** argv) {
         // Alternate who goes first, so the page cache favours neither.
         if (r % 2 == 0) {
             ours.push_back(Ours(paths));
-            vips.push_back(Vips(paths, folder / "vips"));
+            vips.push_back(bench::RunVipsThumbnail(paths, folder / "vips"));
         } else {
-            vips.push_back(Vips(paths, folder / "vips"));
+            vips.push_back(bench::RunVipsThumbnail(paths, folder / "vips"));
             ours.push_back(Ours(paths));
         }
     }
