@@ -22,22 +22,6 @@ namespace {
 
 using namespace edittest;
 
-// The table every run starts from: records with and without BLOBs, and one
-// deleted record whose slot an append takes again.
-void MakeTemplate(const std::string& folder) {
-    EditFixture fx;
-    auto cursor = fx.Open();
-    for (int i = 0; i < 12; ++i)
-        Append(*cursor, {"r" + std::to_string(i), i, "c" + std::to_string(i), "k" + std::to_string(i % 3),
-                         i % 3 == 0 ? std::string() : std::string(700 + 300 * i, static_cast<char>('a' + i))});
-    std::vector<std::uint8_t> buffer(cursor->RecordSize());
-    ASSERT_TRUE(Seek(*cursor, "r4"));
-    cursor->GetCurrentRecord(buffer.data());
-    cursor->DeleteRecord(buffer.data(), false);
-    cursor->CloseCursor();
-    for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(fx.FilePath(ext), folder + "Edits" + ext);
-}
-
 struct Operation {
     const char* name;
     std::string subject;                 // the record the operation changes
@@ -138,7 +122,9 @@ std::string Verify(const std::string& folder, const Inspection& original, const 
 
 TEST(CursorEditFault, AFailedWriteAtAnyPointLeavesATableThatVerifiesOrIsMended) {
     pixhold::test::TempDir templateDir;
-    MakeTemplate(templateDir.folder());
+    // The table every run starts from: records with and without BLOBs, and one
+    // deleted record whose slot an append takes again.
+    MakeEditTemplate(templateDir.folder(), {"r4"});
     Inspection original;
     {
         auto session = coretest::FastSession();

@@ -22,25 +22,6 @@ namespace {
 
 using namespace edittest;
 
-// Records with BLOBs of several lengths, and deleted ones whose freed blocks
-// head the free chain, so that the next values take freed blocks and then
-// new ones at the end of the file.
-void MakeTemplate(const std::string& folder) {
-    EditFixture fx;
-    auto cursor = fx.Open();
-    for (int i = 0; i < 12; ++i)
-        Append(*cursor, {"r" + std::to_string(i), i, "c" + std::to_string(i), "k" + std::to_string(i % 3),
-                         i % 3 == 0 ? std::string() : std::string(700 + 300 * i, static_cast<char>('a' + i))});
-    std::vector<std::uint8_t> buffer(cursor->RecordSize());
-    for (const char* name : {"r4", "r7"}) {
-        if (!Seek(*cursor, name)) throw std::runtime_error("no template record");
-        cursor->GetCurrentRecord(buffer.data());
-        cursor->DeleteRecord(buffer.data(), false);
-    }
-    cursor->CloseCursor();
-    for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(fx.FilePath(ext), folder + "Edits" + ext);
-}
-
 void ChangeRecord(TDataCursor& c, const std::string& name, const Values& to) {
     std::vector<std::uint8_t> buffer(c.RecordSize());
     if (!Seek(c, name) || c.GetCurrentRecord(buffer.data(), false) != 0 || c.GetCurrentRecord(buffer.data(), true) != 0)
@@ -152,7 +133,10 @@ std::string Compare(TDataTable& table, const std::map<std::string, Values>& expe
 
 TEST(CursorEditFaultUse, AfterAFailedWriteTheTableIsUsedOnWithoutRepairAndNoOtherValueChanges) {
     pixhold::test::TempDir templateDir;
-    MakeTemplate(templateDir.folder());
+    // Records with BLOBs of several lengths, and deleted ones whose freed blocks
+    // head the free chain, so that the next values take freed blocks and then
+    // new ones at the end of the file.
+    MakeEditTemplate(templateDir.folder(), {"r4", "r7"});
     std::map<std::string, Values> original;
     {
         auto session = coretest::FastSession();

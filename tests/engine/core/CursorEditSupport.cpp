@@ -1,6 +1,7 @@
 #include "CursorEditSupport.h"
 
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -158,6 +159,22 @@ Inspection Inspect(TDataTable& table) {
     if (found != expected) problems << "secondary keys differ: " << found.size() << " for " << expected.size() << "\n";
     result.problems = problems.str();
     return result;
+}
+
+void MakeEditTemplate(const std::string& folder, const std::vector<std::string>& deleted) {
+    EditFixture fx;
+    auto cursor = fx.Open();
+    for (int i = 0; i < 12; ++i)
+        Append(*cursor, {"r" + std::to_string(i), i, "c" + std::to_string(i), "k" + std::to_string(i % 3),
+                         i % 3 == 0 ? std::string() : std::string(700 + 300 * i, static_cast<char>('a' + i))});
+    std::vector<std::uint8_t> buffer(cursor->RecordSize());
+    for (const std::string& name : deleted) {
+        if (!Seek(*cursor, name)) throw std::runtime_error("no template record " + name);
+        cursor->GetCurrentRecord(buffer.data());
+        cursor->DeleteRecord(buffer.data(), false);
+    }
+    cursor->CloseCursor();
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(fx.FilePath(ext), folder + "Edits" + ext);
 }
 
 }  // namespace pixhold::engine::edittest

@@ -63,6 +63,11 @@ std::uint32_t Append(TDataCursor& cursor, const Values& v);
 // Stands the cursor (primary index) on the record with the name; false when none.
 bool Seek(TDataCursor& cursor, const std::string& name);
 
+// The table the fault tests start from, as folder + "Edits" (.DAT, .IDX,
+// .BLB): 12 records with and without BLOBs of several lengths, then the
+// named records deleted, so that appends take their slots and freed blocks.
+void MakeEditTemplate(const std::string& folder, const std::vector<std::string>& deleted);
+
 // Records, every index, "Sys Deleted", counts, free chain and BLOB chains
 // checked against each other; the active records by name.
 struct Inspection {
