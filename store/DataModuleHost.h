@@ -12,6 +12,8 @@ enum class TBoxIcon { None, Warning, Error, Confirmation };
 // The last answer to the import's replace question.
 enum class TReplaceAnswer : std::int16_t { None = 0, Yes, No, NoToAll, YesToAll };
 
+// The caption of plain message boxes: the application title.
+inline const QString PlainCaption = QStringLiteral("Pixhold");
 // The caption of confirmation boxes.
 inline const QString ConfirmCaption = QStringLiteral("Confirm");
 

@@ -26,7 +26,8 @@ bool IsFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// name with the first occurrence of base (any letter case) replaced by base + n.
+}  // namespace
+
 std::string NumberedName(const std::string& name, const std::string& base, int n) {
     const QString q = QString::fromStdString(name);
     const QString b = QString::fromStdString(base);
@@ -36,8 +37,6 @@ std::string NumberedName(const std::string& name, const std::string& base, int n
     numbered.replace(at, b.size(), b + QString::number(n));
     return numbered.toStdString();
 }
-
-}  // namespace
 
 std::string CutText(const std::string& text, int characters) {
     const QString whole = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

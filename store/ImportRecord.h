@@ -36,6 +36,10 @@ std::string StoreImportRecord(engine::TCofferTable& table, const std::string& fi
                               const std::string& category, const TPreparedFile& prepared,
                               const std::function<TDuplicateChoice(const std::string& name)>& onDuplicate);
 
+// `name` with the first occurrence of `base` (any letter case) replaced by
+// base followed by n: ("photo.jpg", "photo", 2) gives "photo2.jpg".
+std::string NumberedName(const std::string& name, const std::string& base, int n);
+
 // The name part of a path.
 std::string FileNameOf(const std::string& path);
 // Entries of a folder in the order the file system returns them: the

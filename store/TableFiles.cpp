@@ -44,6 +44,22 @@ std::string FileBaseName(const std::string& path) {
     return name.substr(0, name.find(name.substr(dot)));
 }
 
+std::string FileExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot < start) return {};
+    return path.substr(dot);
+}
+
+std::string PathWithoutExtension(const std::string& path) {
+    const std::string extension = FileExtension(path);
+    if (extension.empty()) return {};
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, path.find(extension, start));
+}
+
 QString CapitalizeWords(const QString& text) {
     QString result = text.toLower();
     bool wordStart = true;

@@ -20,6 +20,14 @@ bool DataFileExists(const std::string& folder, const std::string& name);
 // ("a.jpg.jpg" gives "a"). A name without extension is returned whole.
 std::string FileBaseName(const std::string& path);
 
+// The extension of the path's file name: its text from the last dot on;
+// empty when the name has no dot.
+std::string FileExtension(const std::string& path);
+// The path before the first occurrence of its extension within the file
+// name ("/p/a.jpg.jpg" gives "/p/a"); empty when the name has no extension.
+// A folder whose name holds the same text is never cut.
+std::string PathWithoutExtension(const std::string& path);
+
 // Lower-cases the text, then upper-cases every letter that follows a
 // character without case (digit, blank, punctuation) or starts the text:
 // "my_pics2a" gives "My_Pics2A".

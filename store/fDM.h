@@ -84,6 +84,33 @@ public:
     // empty one first; empty when the table's files are missing.
     std::vector<std::string> GetCategoryList(const std::string& table);
 
+    // Record operations (store/RecordOps.cpp) on the pictures of tblData.
+    // Export Image Thumbnails: the thumbnail of every record of the view,
+    // as folder + name with the extension ".jpg". A file that cannot be
+    // written is shown in a "Write error" box; its record is kept even with
+    // DeleteFilesAfterExport on.
+    void ExportThumbnails();
+    // Writes the picture (name, CategoryKey) unchanged to folder + name;
+    // `folder` ends with a separator. Nothing when there is no such record.
+    void ExportImage(const std::string& name, const std::string& folder);
+    // Moves the picture (name, CurrentCategory) into `table` under
+    // `category`. False only when the table does not exist. The source
+    // record goes only once the copy is posted and on the disk.
+    bool MoveImageToTable(const std::string& name, const std::string& table, const std::string& category);
+    // The current record's category ("All" stores the empty category).
+    void SetImageCategory(const std::string& category);
+    // Deletes every record of the view, compacts the table, rebuilds the list.
+    void DeleteAllImages();
+    // Deletes the rows of "Thumbs.dat" whose file is gone and compacts it.
+    void RemoveOrphanedThumbs();
+    // Writes a 100 x 100 copy of a picture file beside it (PathWithoutExtension
+    // + text + extension; an empty text replaces the file). Always true.
+    bool ConvertFileToThumbnail(const std::string& path, const std::string& text);
+    // The data folder's connection, for a change of data folder: closing
+    // closes every table handle; connecting points DB at DataFolder.
+    void DisconnectDatabase();
+    void ConnectDatabase();
+
     // Event handlers.
     void CofferSession1Password(engine::TCofferSession& sender, bool& continueOpen);
     void tblDataEditError(engine::TCofferDataSet& dataset, const std::exception& error,
