@@ -105,6 +105,7 @@ void TDataModuleWindow::EndBusy() {
 }
 
 void TDataModuleWindow::ProcessMessages() {
+    form_.ShowFilledSoFar();
     QCoreApplication::processEvents();
 }
 

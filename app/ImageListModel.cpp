@@ -18,6 +18,13 @@ void TImageListModel::SetItemCount(int count) {
     endResetModel();
 }
 
+void TImageListModel::GrowTo(int count) {
+    if (count <= count_) return;
+    beginInsertRows(QModelIndex(), count_, count - 1);
+    count_ = count;
+    endInsertRows();
+}
+
 void TImageListModel::DeleteItem(int row, const std::function<void()>& removeData) {
     if (row < 0 || row >= count_) {
         removeData();

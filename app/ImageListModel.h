@@ -25,6 +25,9 @@ public:
     int ItemCount() const { return count_; }
     // Sets the item count; the view forgets everything it showed.
     void SetItemCount(int count);
+    // Appends rows up to `count` without disturbing the rows shown (scroll
+    // position and selection stay); nothing when there are as many already.
+    void GrowTo(int count);
     // Deletes one item: removeData takes its name (and picture) away while the
     // view knows the row is going; the rows after it move up.
     void DeleteItem(int row, const std::function<void()>& removeData);

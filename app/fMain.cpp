@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
 #include <QApplication>
@@ -363,6 +364,29 @@ private:
     std::function<void(const QStringList&)> dropped_;
 };
 
+// Enter on the list opens the viewer on the current entry, as a double click does.
+class TEnterWatch final : public QObject {
+public:
+    TEnterWatch(QObject* parent, std::function<void()> entered)
+        : QObject(parent), entered_(std::move(entered)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+                entered_();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> entered_;
+};
+
 }  // namespace
 
 void TForm1::DropOnList(const QStringList& paths) {
@@ -399,6 +423,16 @@ void TForm1::BuildList() {
     ListView1->viewport()->setAcceptDrops(true);
     ListView1->viewport()->installEventFilter(
         new TDropWatch(this, [this](const QStringList& paths) { DropOnList(paths); }));
+
+    ListView1->installEventFilter(new TEnterWatch(this, [this] {
+        // The current entry counts even when the keyboard moved off the
+        // selection.
+        const QModelIndex current = ListView1->currentIndex();
+        if (current.isValid() && !ListView1->selectionModel()->isSelected(current)) {
+            ListView1->selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+        }
+        Guarded([this] { ListView1DblClick(); });
+    }));
 
     connect(ListView1, &QListView::clicked, this,
             [this] { Guarded([this] { ListView1Click(); }); });
@@ -457,10 +491,30 @@ void TForm1::RefreshImageList() {
     struct TShowNames {
         TForm1& form;
         ~TShowNames() {
-            form.model_->SetItemCount(static_cast<int>(form.ph_->ImageNames.size()));
+            form.filling_ = false;
+            const int count = static_cast<int>(form.ph_->ImageNames.size());
+            if (count >= form.model_->rowCount()) {
+                form.model_->GrowTo(count);
+            } else {
+                form.model_->SetItemCount(count);
+            }
         }
     } showNames{*this};
+    filling_ = true;
+    sinceShown_.start();
     ph_->FillImageList(imageList_);
+}
+
+void TForm1::ShowFilledSoFar() {
+    // A few times a second is fluid enough and keeps the view's layout work small.
+    constexpr qint64 kIntervalMs = 150;
+    if (!filling_ || sinceShown_.elapsed() < kIntervalMs) return;
+    sinceShown_.restart();
+    // Entries are appended only once their thumbnail is in the image list,
+    // so every name so far can be shown.
+    if (ph_->ThumbBitmaps.empty() || ph_->ThumbBitmaps.size() == static_cast<std::size_t>(ph_->ImageNames.size())) {
+        model_->GrowTo(static_cast<int>(ph_->ImageNames.size()));
+    }
 }
 
 void TForm1::RemoveListItem(const QString& name) {
@@ -534,6 +588,10 @@ bool TForm1::ChooseBrowseFolder() {
     RefreshImageList();
     SetStatusText(QStringLiteral("Folder: ") + folder);
     return true;
+}
+
+void TForm1::RunOnSelected(const QString& command) {
+    if (hooks_.RunOnSelected) hooks_.RunOnSelected(command);
 }
 
 void TForm1::SetStatusText(const QString& text) {

@@ -7,6 +7,7 @@
 #include "ImageList.h"
 #include "WebPage.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -55,6 +56,8 @@ struct TMainHooks {
     std::function<void(const QStringList& paths)> ImportDropped;
     // Replaces the built-in About box.
     std::function<void()> ShowAbout;
+    // The dispatcher of the commands on the selected entries.
+    std::function<void(const QString& command)> RunOnSelected;
 };
 
 // The main window: menus, tool bar, the two selectors, the list of pictures
@@ -86,11 +89,16 @@ public:
     // Operations other parts of the program use.
     void RefreshImageList();
     void RemoveListItem(const QString& name);
+    // While RefreshImageList runs: shows the entries filled so far (called
+    // when pending messages are processed during a long folder).
+    void ShowFilledSoFar();
     void ApplyViewStyle();
     void FillCategorySelector();
     // The table selector's entries from ListImageTables, its text CurrentTable.
     void FillTableSelector();
     bool ChooseBrowseFolder();
+    // Applies a command word to each selected entry (see TMainCommands).
+    void RunOnSelected(const QString& command);
     void SetStatusText(const QString& text);
     QString StatusText() const;
 
@@ -182,6 +190,8 @@ private:
     TWebPageOpener webPage_;
     TImageListModel* model_ = nullptr;
     TListArea* listArea_ = nullptr;
+    bool filling_ = false;
+    QElapsedTimer sinceShown_;
 };
 
 }  // namespace pixhold::app

@@ -6,6 +6,8 @@
 #include "ErrorReport.h"
 #include "fCategory.h"
 #include "ImageListFill.h"
+#include "MainCommands.h"
+#include "fChangePassword.h"
 #include "QtPrompt.h"
 #include "Splash.h"
 #include "TableFiles.h"
@@ -79,6 +81,7 @@ int main(int argc, char** argv) {
     TDataModuleWindow dmWindow(prompt, mainForm);
     pixhold::imaging::TWorkerPool workers;
     std::unique_ptr<pixhold::store::TImageListFill> listFill;
+    std::unique_ptr<TMainCommands> commands;
     mainForm.PH().SetFillSource([&listFill](pixhold::imaging::TPH& ph, pixhold::imaging::TImageList& list) {
         if (listFill) listFill->Fill(ph, list);
     });
@@ -86,7 +89,22 @@ int main(int argc, char** argv) {
         dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
         listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
         dm->SetWorkers(&workers);
-        mainForm.BindCommand(mainForm.ImportImages1, [&dm] { dm->SelectAndImportFolder(); });
+        TCommandDialogs dialogs;
+        dialogs.AskPasswords = [&mainForm, &dm, &prompt]() -> std::optional<TCommandDialogs::TPasswords> {
+            TfrmNewPassword dialog(
+                prompt, [&dm] { return QString::fromStdString(dm->tblData.GetTablePassword()); },
+                [&mainForm] { mainForm.Help().ShowTopic(TfrmNewPassword::HelpContext); }, &mainForm);
+            if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+            return TCommandDialogs::TPasswords{dialog.edtOldPwd->text(), dialog.edtNewPwd->text()};
+        };
+        dialogs.AskAssignCategory = [&mainForm] {
+            const QStringList categories = mainForm.Hooks().GetCategoryList(
+                QString::fromStdString(mainForm.Config().CurrentTable));
+            return AskCategory(false, categories,
+                               [&mainForm] { mainForm.Help().ShowTopic(TfrmCategory::HelpContext); }, &mainForm);
+        };
+        commands = std::make_unique<TMainCommands>(mainForm, *dm, prompt, std::move(dialogs));
+        commands->Bind();
         mainForm.Hooks().ImportDropped = [&dm](const QStringList& paths) {
             std::vector<std::string> list;
             for (const QString& path : paths) list.push_back(path.toStdString());
@@ -106,6 +124,7 @@ int main(int argc, char** argv) {
 
     // Released most recent first: viewers, the data module, then the main
     // window, whose destruction saves the settings.
+    commands.reset();
     listFill.reset();
     dm.reset();
     prompt.SetParent(nullptr);

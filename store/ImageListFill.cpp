@@ -87,6 +87,9 @@ void TImageListFill::Fill(imaging::TPH& ph, imaging::TImageList& list) {
 void TImageListFill::FillFromTable(imaging::TPH& ph, imaging::TImageList& list) {
     engine::TCofferTable& table = dm_.tblData;
     if (!table.Active()) return;
+    // Records written through other handles (an import, a move into this
+    // table) or by other programs since the table's buffers were read.
+    table.Refresh();
     table.First();
     engine::TField& fileName = table.FieldByName("FileName");
     while (!table.Eof()) {
