@@ -126,7 +126,7 @@ TEST_F(RecordOpsTest, ExportThumbnailsWithDeleteAfterExportEmptiesTheViewButKeep
 
     dm->ExportThumbnails();
 
-    ASSERT_EQ(host.Boxes.size(), 1u);
+    ASSERT_EQ(host.Boxes.size(), 1u) << ::testing::PrintToString(BoxTexts());
     EXPECT_EQ(host.Boxes[0].Caption, kWriteError);
     EXPECT_TRUE(host.Boxes[0].Text.contains(QStringLiteral("b.jpg"))) << host.Boxes[0].Text.toStdString();
     EXPECT_EQ(config->LastExportDir, out.path().string());
