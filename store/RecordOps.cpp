@@ -103,15 +103,21 @@ void TDM::ExportThumbnails() {
 
         TBusyScope busy(host_);
         engine::TBookmark here = tblData.GetBookmark();
-        tblData.First();
-        while (!tblData.Eof()) {
+        // The records go once the walk is over: deleting the view's last
+        // record puts the cursor back on the one before, which would be
+        // visited again.
+        std::vector<engine::TBookmark> written;
+        for (tblData.First(); !tblData.Eof(); tblData.Next()) {
             const std::string name = tblData.FieldByName("FileName").AsString();
-            const bool written = WriteExportFile(host_, folder, ReplaceExtension(name, ".jpg"), ReadBlob(tblData, "Thumb"));
-            // A record whose thumbnail did not reach its file is kept.
-            if (config_.DeleteFilesAfterExport && written) {
+            if (WriteExportFile(host_, folder, ReplaceExtension(name, ".jpg"), ReadBlob(tblData, "Thumb"))) {
+                written.push_back(tblData.GetBookmark());
+            }
+        }
+        // A record whose thumbnail did not reach its file is kept.
+        if (config_.DeleteFilesAfterExport) {
+            for (const engine::TBookmark& record : written) {
+                tblData.GotoBookmark(record);
                 tblData.Delete();
-            } else {
-                tblData.Next();
             }
         }
         try {

@@ -1,6 +1,7 @@
 // The data module's record operations: export, move, category change, delete
 // all, and the thumbnail cache's clean-up and the 100 x 100 file copies.
 
+#include "DataFolderMove.h"
 #include "DataModuleFixture.h"
 #include "TableFiles.h"
 #include "TextFile.h"
@@ -126,7 +127,7 @@ TEST_F(RecordOpsTest, ExportThumbnailsWithDeleteAfterExportEmptiesTheViewButKeep
 
     dm->ExportThumbnails();
 
-    ASSERT_EQ(host.Boxes.size(), 1u);
+    ASSERT_EQ(host.Boxes.size(), 1u) << ::testing::PrintToString(BoxTexts());
     EXPECT_EQ(host.Boxes[0].Caption, kWriteError);
     EXPECT_TRUE(host.Boxes[0].Text.contains(QStringLiteral("b.jpg"))) << host.Boxes[0].Text.toStdString();
     EXPECT_EQ(config->LastExportDir, out.path().string());
@@ -435,6 +436,39 @@ TEST(PathWithoutExtension, CutsTheFileNameAtTheFirstOccurrenceOfItsExtension) {
     EXPECT_EQ(PathWithoutExtension("/p.d/noext"), "");
     EXPECT_EQ(FileExtension("/p.d/a.b.PNG"), ".PNG");
     EXPECT_EQ(FileExtension("/p.d/noext"), "");
+}
+
+}  // namespace
+}  // namespace pixhold::store::test
+
+namespace pixhold::store::test {
+namespace {
+
+class DataFolderChangeTest : public DataModuleFixture {};
+
+TEST_F(DataFolderChangeTest, TheTablesMoveWhileTheDatabaseIsDisconnectedAndOpenInTheNewFolder) {
+    Start();
+    AddPicture(dm->tblData, "a.jpg", "", Picture(3000, 1));
+    dm->CreateImageTable("PH", "Work.dat");
+    dm->DisconnectDatabase();
+    EXPECT_FALSE(dm->tblData.Active());
+    EXPECT_FALSE(dm->tblThumbs.Active());
+    EXPECT_FALSE(dm->DB.Connected());
+
+    const std::string oldFolder = config->DataFolder;
+    const std::string newFolder = (dir / "moved" / "here").string() + "/";
+    const TDataFolderMove moved = MoveDataTables(oldFolder, newFolder);
+    EXPECT_EQ(moved.Moved, (std::vector<std::string>{"Thumbs", "Default", "Work"}));
+    EXPECT_TRUE(moved.StayedBehind.empty()) << moved.Error;
+    config->DataFolder = newFolder;
+    dm->ConnectDatabase();
+    EXPECT_EQ(dm->DB.Directory(), newFolder);
+    EXPECT_FALSE(dm->tblData.Active()) << "no table is opened by the change";
+
+    ASSERT_TRUE(dm->OpenImageTable("Default"));
+    EXPECT_EQ(Names(dm->tblData), std::vector<std::string>{"a.jpg/"});
+    EXPECT_TRUE(FindFile(oldFolder, "Default.Dat").empty());
+    EXPECT_TRUE(host.Boxes.empty());
 }
 
 }  // namespace
