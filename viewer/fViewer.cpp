@@ -143,6 +143,10 @@ TfrmViewer::TfrmViewer(store::TConfig& config, imaging::TPH& ph, store::TDM* dm,
     connect(Shape1, &TBandShape::pressed, this, [this] { HideBand(); });
 
     BuildMenus();
+    // The menu and status bars keep the desktop's colours on the black window.
+    menuBar()->setPalette(QApplication::palette());
+    StatusBar1->setPalette(QApplication::palette());
+    StatusBar1->setAutoFillBackground(true);
     modified_ = false;
     if (workers != nullptr) prefetch_ = std::make_unique<TPrefetch>(*workers);
 }

@@ -2,7 +2,7 @@
 
 #include "CofferDataSet.h"
 #include "Picture.h"
-#include "ViewerHost.h"
+#include "IViewerHost.h"
 #include "bmpRot.h"
 
 #include <QMainWindow>

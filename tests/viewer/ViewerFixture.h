@@ -14,7 +14,7 @@
 #include "PictureView.h"
 #include "Prefetch.h"
 #include "TempDir.h"
-#include "ViewerHost.h"
+#include "IViewerHost.h"
 #include "WorkerPool.h"
 #include "fDM.h"
 #include "fViewer.h"
