@@ -11,8 +11,10 @@
 #include "CofferTable.h"
 #include "DataModuleHost.h"
 #include "ImportRecord.h"
+#include "RecordPicture.h"
 
 namespace pixhold::imaging {
+class TPicture;
 class TWorkerPool;
 }
 
@@ -61,6 +63,23 @@ public:
     // moving tblData for good (its position is restored). Raises when the
     // record cannot be read, or while tblData is being edited.
     std::vector<std::uint8_t> ReadThumbAt(const engine::TBookmark& bookmark);
+
+    // Pictures of the current tblData record and of browsed files
+    // (store/RecordPicture.cpp). LoadRecordPicture empties the picture, then
+    // decodes the record's Image by its Type (an empty Image leaves the
+    // picture empty). ReadRecordImage takes the bytes only, so that they can
+    // be decoded on a worker thread (LoadRecordImage).
+    void LoadRecordPicture(imaging::TPicture& picture);
+    TRecordImage ReadRecordImage();
+    // Rewrites the current record: FileName = name, Type = the name's code,
+    // Image = the picture encoded for that code, Thumb = its record
+    // thumbnail. Encoding and the thumbnail come before the edit starts, so a
+    // failure there changes no record. Then the table's buffers are flushed.
+    void SavePictureToRecord(const imaging::TPicture& picture, const std::string& name);
+    // Writes the picture to `path` in the kind its extension names, refreshes
+    // the file's row in Thumbs.dat (when StoreFileThumbsInDatabase is on and
+    // QuickBrowse off) and reloads the picture from the file.
+    void SavePictureToFile(imaging::TPicture& picture, const std::string& path);
 
     // Import (store/Import.cpp). Files are read, decoded and thumbnailed on
     // the worker threads when a pool is set, a few files ahead of the one

@@ -1,0 +1,124 @@
+// Stepping forward through a folder of 12 MP camera JPEGs in the viewer: the
+// time from the key press to the next picture painted on screen, against a
+// plain full decode of one such file in the same run.
+//
+//   bench_viewer_step [folder] [pictures] [dwell ms]
+//
+// The viewer is driven as a user would: a Space key press (next entry), then
+// the window is painted; before each press the viewer is left showing its
+// picture for `dwell` milliseconds while events run (someone looking at the
+// photo; the neighbours are decoded meanwhile). A dwell of 0 presses the keys
+// back to back.
+
+#include "BenchPictures.h"
+#include "Config.h"
+#include "ImageHelper.h"
+#include "PictureFile.h"
+#include "Picture.h"
+#include "Prefetch.h"
+#include "WorkerPool.h"
+#include "fViewer.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    namespace fs = std::filesystem;
+    const fs::path folder = argc > 1 && argv[1][0] != '\0' ? fs::path(argv[1]) : fs::temp_directory_path() / "pixhold-bench-camera50";
+    const int count = argc > 2 ? std::atoi(argv[2]) : 50;
+    const int dwell = argc > 3 ? std::atoi(argv[3]) : 500;
+    QApplication app(argc, argv);
+
+    const std::vector<std::string> paths = pixhold::bench::CameraFiles(folder, count);
+    std::printf("%zu pictures in %s, dwell %d ms\n", paths.size(), folder.string().c_str(), dwell);
+
+    // The peer: a plain full decode of one file (read and decode), best of warm runs.
+    std::vector<double> decodes;
+    for (int i = 0; i < 7; ++i) {
+        const double start = NowMs();
+        pixhold::imaging::TPicture picture;
+        picture.LoadFromFile(paths[static_cast<std::size_t>(i) % paths.size()]);
+        decodes.push_back(NowMs() - start);
+    }
+    const double decodeMs = Median(decodes);
+
+    pixhold::store::TConfig config((folder / "program").string());
+    config.BrowseMode = true;
+    config.QuickBrowse = false;
+    config.StretchImageToFit = true;
+    config.LastBrowseDir = folder.string() + "/";
+    pixhold::imaging::TPH ph;
+    for (const std::string& path : paths) ph.ImageNames.push_back(QString::fromStdString(fs::path(path).filename().string()));
+    ph.ViewerIndex = 0;
+
+    pixhold::imaging::TWorkerPool workers;
+    struct THost final : pixhold::viewer::IViewerHost {
+        void ShowMessage(const QString& t) override { std::fprintf(stderr, "message: %s\n", qPrintable(t)); }
+        void ShowInformation(const QString& t) override { ShowMessage(t); }
+        void ShowMessageBox(const QString& t, const QString&) override { ShowMessage(t); }
+        bool Confirm(const QString& t) override { ShowMessage(t); return false; }
+        void ReportError(std::exception_ptr) override { std::fprintf(stderr, "error\n"); }
+        std::optional<pixhold::viewer::TSaveFileChoice> ChooseSaveFile(const QString&, const QString&, int) override { return {}; }
+        QString ChooseCategory(bool) override { return pixhold::viewer::CategoryCancelMark; }
+        pixhold::viewer::TMoveChoice ChooseMoveTarget() override { return {}; }
+        std::optional<QString> ChooseSaveAsName(const QString&) override { return {}; }
+        void ShowHelp(int) override {}
+        void ShowAbout() override {}
+        void RemoveListItem(const QString&) override {}
+        void RefreshImageList() override {}
+        void ApplyCategoryFilter() override {}
+        bool MoveImageToTable(const QString&, const QString&, const QString&) override { return false; }
+        void SetImageCategory(const QString&) override {}
+    } host;
+
+    auto* viewer = new pixhold::viewer::TfrmViewer(config, ph, nullptr, host, &workers);
+    viewer->resize(1920, 1080);
+    viewer->show();
+    QApplication::processEvents();
+
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < paths.size(); ++i) {
+        const double until = NowMs() + dwell;
+        do {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (dwell > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (NowMs() < until);
+        const double start = NowMs();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+        QApplication::sendEvent(viewer, &press);
+        viewer->repaint();  // painted on screen before the clock stops
+        steps.push_back(NowMs() - start);
+    }
+    const double stepMs = Median(steps);
+    std::printf("panel %dx%d, prefetch hits %d of %d steps\n", viewer->Panel1->width(), viewer->Panel1->height(),
+                viewer->Prefetch() != nullptr ? viewer->Prefetch()->Hits() : 0, static_cast<int>(steps.size()));
+    std::printf("plain full decode of one file: median %.1f ms\n", decodeMs);
+    std::printf("viewer step, key press to picture on screen: median %.1f ms (max %.1f ms)\n", stepMs,
+                *std::max_element(steps.begin(), steps.end()));
+    std::printf("ratio step / decode: %.3f (target at most 0.25)\n", stepMs / decodeMs);
+    delete viewer;
+    return 0;
+}

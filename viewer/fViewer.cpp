@@ -1,0 +1,867 @@
+#include "fViewer.h"
+
+#include "Config.h"
+#include "FitImage.h"
+#include "GraphicError.h"
+#include "ImageFns.h"
+#include "ImageHelper.h"
+#include "PictureMessages.h"
+#include "PictureView.h"
+#include "Prefetch.h"
+#include "fDM.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QStatusBar>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace pixhold::viewer {
+
+namespace {
+
+using imaging::TImageType;
+
+constexpr const char* kCategoryAll = "All";
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The hourglass for one scope, restored on every way out.
+class TBusyCursor {
+public:
+    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { Restore(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+    void Restore() {
+        if (active_) QGuiApplication::restoreOverrideCursor();
+        active_ = false;
+    }
+
+private:
+    bool active_ = true;
+};
+
+// Picture operations speak through the viewer's host.
+class THostMessages final : public imaging::IPictureMessages {
+public:
+    explicit THostMessages(IViewerHost& host) : host_(host) {}
+    void ShowMessage(const std::string& text) override { host_.ShowMessage(FromUtf8(text)); }
+    void ShowMessageBox(const std::string& text, const std::string& caption) override {
+        host_.ShowMessageBox(FromUtf8(text), FromUtf8(caption));
+    }
+    bool Confirm(const std::string& text) override { return host_.Confirm(FromUtf8(text)); }
+
+private:
+    IViewerHost& host_;
+};
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Clears the read-only attribute: the owner may write the file.
+void MakeWritable(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode | S_IWUSR);
+}
+
+// The path with the extension of its file name replaced (or added).
+QString ReplaceExtension(const QString& path, const QString& extension) {
+    if (extension.isEmpty()) return path;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > slash ? path.left(dot) : path;
+    return stem + extension;
+}
+
+// The save dialog's entry (from 1) whose extension the name has; 1 when none.
+int FilterIndexOf(const QString& name) {
+    for (int i = 0;; ++i) {
+        const std::string extension = imaging::ExtensionOfFileType(i);
+        if (extension.empty()) return 1;
+        if (name.endsWith(FromUtf8(extension), Qt::CaseInsensitive)) return i + 1;
+    }
+}
+
+std::string HexOf(const engine::TBookmark& bookmark) {
+    std::string text;
+    char digits[3];
+    for (std::uint8_t byte : bookmark) {
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
+}
+
+}  // namespace
+
+TfrmViewer::TfrmViewer(store::TConfig& config, imaging::TPH& ph, store::TDM* dm, IViewerHost& host,
+                       imaging::TWorkerPool* workers, QWidget* parent)
+    : QMainWindow(parent), config_(config), ph_(ph), dm_(dm), host_(host) {
+    setObjectName(QStringLiteral("frmViewer"));
+    // A tool window with a title and no border icons.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(InitialCaption);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setPalette(black);
+    Panel1->setAutoFillBackground(true);
+    setCentralWidget(Panel1);
+    Image1 = new TPictureView(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->SetPicture(&picture_);
+    Shape1 = new TBandShape(Panel1);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Shape1->setGeometry(0, 0, 0, 0);
+    Shape1->raise();
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    setStatusBar(StatusBar1);
+
+    Image1->installEventFilter(this);
+    Panel1->installEventFilter(this);
+    connect(Shape1, &TBandShape::pressed, this, [this] { HideBand(); });
+
+    BuildMenus();
+    // The menu and status bars keep the desktop's colours on the black window.
+    menuBar()->setPalette(QApplication::palette());
+    StatusBar1->setPalette(QApplication::palette());
+    StatusBar1->setAutoFillBackground(true);
+    modified_ = false;
+    if (workers != nullptr) prefetch_ = std::make_unique<TPrefetch>(*workers);
+}
+
+TfrmViewer::~TfrmViewer() = default;
+
+QAction* TfrmViewer::AddCommand(QMenu* menu, const QString& caption, const QString& shortcut,
+                                void (TfrmViewer::*handler)()) {
+    QAction* action = menu->addAction(caption);
+    if (!shortcut.isEmpty()) action->setShortcut(QKeySequence(shortcut));
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return action;
+}
+
+void TfrmViewer::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    ChangeImageCategory1 = AddCommand(file, QStringLiteral("&Change Image Category"), QStringLiteral("Ctrl+Shift+C"),
+                                      &TfrmViewer::ChangeImageCategory1Click);
+    MoveImagetoDatabase1 = AddCommand(file, QStringLiteral("&Move Image to Database"), QStringLiteral("Alt+M"),
+                                      &TfrmViewer::MoveImagetoDatabase1Click);
+    SaveImage1 = AddCommand(file, QStringLiteral("&Save Image"), QStringLiteral("Alt+S"), &TfrmViewer::SaveImage1Click);
+    SaveAs1 = AddCommand(file, QStringLiteral("Save &As"), {}, &TfrmViewer::SaveAs1Click);
+    Exit1 = file->addAction(QStringLiteral("E&xit"));
+    connect(Exit1, &QAction::triggered, this, [this] { close(); });
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    Copy1 = AddCommand(edit, QStringLiteral("Copy"), QStringLiteral("Ctrl+C"), &TfrmViewer::Copy1Click);
+    Paste1 = AddCommand(edit, QStringLiteral("&Paste"), QStringLiteral("Ctrl+V"), &TfrmViewer::Paste1Click);
+    DeleteImage1 = AddCommand(edit, QStringLiteral("&Delete Image"), QStringLiteral("Del"), &TfrmViewer::DeleteImage1Click);
+    Crop1 = AddCommand(edit, QStringLiteral("&Crop"), QStringLiteral("Alt+C"), &TfrmViewer::Crop1Click);
+    RotateImage1 = AddCommand(edit, QStringLiteral("&Rotate Image"), QStringLiteral("Ctrl+R"), &TfrmViewer::RotateImage1Click);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    SwitchCategory1 = AddCommand(view, QStringLiteral("&Switch Category"), QStringLiteral("Ctrl+S"),
+                                 &TfrmViewer::SwitchCategory1Click);
+    QMenu* image = view->addMenu(QStringLiteral("&Image"));
+    auto step = [this, image](const QString& caption, const QString& shortcut, int by) {
+        QAction* action = image->addAction(caption);
+        action->setShortcut(QKeySequence(shortcut));
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, by] { ShowEntry(by); });
+        return action;
+    };
+    Next1 = step(QStringLiteral("&Next"), QStringLiteral("PgDown"), 1);
+    Previous1 = step(QStringLiteral("&Previous"), QStringLiteral("PgUp"), -1);
+    First1 = step(QStringLiteral("&First"), QStringLiteral("Home"), -2);
+    Last1 = step(QStringLiteral("&Last"), QStringLiteral("End"), 2);
+    Refresh1 = view->addAction(QStringLiteral("&Refresh"));
+    Refresh1->setShortcut(QKeySequence(QStringLiteral("F5")));
+    connect(Refresh1, &QAction::triggered, this, [this] { ShowEntry(0); });
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    Contents1 = AddCommand(help, QStringLiteral("&Contents"), QStringLiteral("F1"), &TfrmViewer::Contents1Click);
+    About1 = AddCommand(help, QStringLiteral("About"), {}, &TfrmViewer::About1Click);
+}
+
+bool TfrmViewer::DatabaseMode() const { return !config_.BrowseMode; }
+
+void TfrmViewer::Command(const std::function<void()>& body) {
+    // A command reached while another runs (keys pressed while pending
+    // messages are processed) is dropped.
+    if (depth_ > 0) return;
+    ++depth_;
+    try {
+        RestorePosition();
+        body();
+    } catch (...) {
+        host_.ReportError(std::current_exception());
+    }
+    try {
+        KeepPosition();
+    } catch (...) {
+    }
+    --depth_;
+}
+
+// ---- this viewer's own entry ---------------------------------------------------
+
+void TfrmViewer::RestorePosition() {
+    if (!shown_) return;
+    const QStringList& names = ph_.ImageNames;
+    int index = index_;
+    if (index < 0 || index >= names.size() || names[index] != name_) {
+        // The list changed since: the same name nearest to where it was.
+        int found = -1;
+        for (int d = 0; found < 0 && d <= names.size(); ++d) {
+            if (index - d >= 0 && index - d < names.size() && names[index - d] == name_) found = index - d;
+            else if (index + d >= 0 && index + d < names.size() && names[index + d] == name_) found = index + d;
+        }
+        index = found >= 0 ? found : std::clamp(index, 0, std::max(0, static_cast<int>(names.size()) - 1));
+    }
+    ph_.ViewerIndex = index;
+    if (DatabaseMode() && dm_ != nullptr && dm_->tblData.Active() && !bookmark_.empty()) {
+        try {
+            dm_->tblData.GotoBookmark(bookmark_);
+        } catch (...) {
+            // The record is gone: the entry's name stands for it.
+            if (index < names.size()) dm_->tblData.FindKey({names[index].toStdString()});
+        }
+    }
+}
+
+void TfrmViewer::KeepPosition() {
+    if (!shown_) return;
+    const QStringList& names = ph_.ImageNames;
+    index_ = ph_.ViewerIndex;
+    name_ = index_ >= 0 && index_ < names.size() ? names[index_] : QString();
+    bookmark_.clear();
+    if (DatabaseMode() && dm_ != nullptr && dm_->tblData.Active() && !dm_->tblData.IsEmpty()) {
+        bookmark_ = dm_->tblData.GetBookmark();
+    }
+}
+
+// ---- showing ---------------------------------------------------------------
+
+void TfrmViewer::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    Command([this] { FormShow(); });
+}
+
+void TfrmViewer::FormShow() {
+    raise();
+    activateWindow();
+    if (!config_.StretchImageToFit) autoSize_ = true;
+    ChangeImageCategory1->setEnabled(DatabaseMode());
+    SwitchCategory1->setEnabled(DatabaseMode());
+    if (DatabaseMode() && dm_ != nullptr && dm_->tblData.Active()) {
+        const int index = ph_.ViewerIndex;
+        if (index >= 0 && index < ph_.ImageNames.size()) dm_->tblData.FindKey({ph_.ImageNames[index].toStdString()});
+    }
+    setWindowState(windowState() | Qt::WindowMaximized);
+    QCoreApplication::processEvents();
+    shown_ = true;
+    Show(0);
+}
+
+void TfrmViewer::ShowEntry(int step) {
+    Command([this, step] { Show(step); });
+}
+
+void TfrmViewer::Show(int step) {
+    TBusyCursor busy;
+    QCoreApplication::processEvents();
+    HideBand();
+    modified_ = false;
+    picture_.Clear();
+    Image1->SetPicture(&picture_);
+    if (DatabaseMode()) {
+        ShowRecordEntry(step);
+    } else {
+        ShowFolderEntry(step);
+    }
+}
+
+std::string TfrmViewer::FolderPath(const QString& name) const {
+    return config_.LastBrowseDir + name.toStdString();
+}
+
+void TfrmViewer::ShowFolderEntry(int step) {
+    QStringList& names = ph_.ImageNames;
+    int& index = ph_.ViewerIndex;
+    switch (step) {
+    case -2: index = 0; break;
+    case -1: --index; break;
+    case 1: ++index; break;
+    case 2: index = static_cast<int>(names.size()) - 1; break;
+    default: break;
+    }
+    if (index >= names.size()) {
+        // Quick browsing reads the folder again at the end, so new files appear.
+        if (config_.QuickBrowse) host_.RefreshImageList();
+        index = 0;
+    }
+    if (index < 0) index = static_cast<int>(names.size()) - 1;
+    while (!names.empty() && !FileExists(FolderPath(names[index]))) {
+        const qsizetype before = names.size();
+        host_.RemoveListItem(names[index]);
+        if (names.size() == before) return;  // the list would not let it go
+        if (index >= names.size()) index = 0;
+    }
+    if (names.empty()) {
+        index = 0;
+        FitImageToParent();
+        return;
+    }
+
+    const std::string path = FolderPath(names[index]);
+    std::shared_ptr<const TDecodedPicture> decoded;
+    if (prefetch_) decoded = prefetch_->Take(FileKey(path), [] { QCoreApplication::processEvents(); });
+    if (!decoded) decoded = std::make_shared<const TDecodedPicture>(DecodeFile(path));
+    if (!decoded->Error.empty()) {
+        FitImageToParent();
+        if (host_.Confirm(FromUtf8(decoded->Error) + QStringLiteral(" ") + FromUtf8(path) +
+                          QStringLiteral(" corrupt. Delete?"))) {
+            Delete();
+        }
+        return;
+    }
+    picture_ = decoded->Picture;
+    Present(FromUtf8(path), decoded->Display);
+}
+
+void TfrmViewer::ShowRecordEntry(int step) {
+    if (dm_ == nullptr) throw std::logic_error("The viewer has no data module");
+    engine::TCofferTable& table = dm_->tblData;
+    const int count = static_cast<int>(ph_.ImageNames.size());
+    int& index = ph_.ViewerIndex;
+    if (!table.Active() || table.IsEmpty()) {
+        FitImageToParent();
+        return;
+    }
+    switch (step) {
+    case -2:
+        table.First();
+        index = 0;
+        break;
+    case 2:
+        table.Last();
+        index = count - 1;
+        break;
+    case 1:
+        table.Next();
+        if (table.Eof()) {
+            table.First();
+            index = 0;
+        } else {
+            ++index;
+        }
+        break;
+    case -1:
+        table.Prior();
+        if (table.Bof()) {
+            table.Last();
+            index = count - 1;
+        } else {
+            --index;
+        }
+        break;
+    default: break;
+    }
+    index = std::clamp(index, 0, std::max(0, count - 1));
+
+    const QString name = FromUtf8(table.FieldByName("FileName").AsString());
+    std::shared_ptr<const TDecodedPicture> decoded;
+    if (prefetch_) decoded = prefetch_->Take(RecordKey(), [] { QCoreApplication::processEvents(); });
+    if (decoded && !decoded->Error.empty()) {
+        FitImageToParent();
+        throw imaging::EInvalidGraphic(decoded->Error);
+    }
+    QImage prescaled;
+    if (decoded) {
+        picture_ = decoded->Picture;
+        prescaled = decoded->Display;
+    } else {
+        try {
+            dm_->LoadRecordPicture(picture_);
+        } catch (...) {
+            picture_.Clear();
+            Image1->SetPicture(&picture_);
+            FitImageToParent();
+            throw;
+        }
+    }
+    Present(name, prescaled);
+}
+
+void TfrmViewer::Present(const QString& caption, QImage prescaled) {
+    Image1->SetPicture(&picture_, std::move(prescaled));
+    FitImageToParent();
+    setWindowTitle(caption);
+    if (OnPictureShown) OnPictureShown();
+    PrefetchNeighbours();
+}
+
+TDecodedPicture TfrmViewer::DecodeFile(const std::string& path) const {
+    return DecodeFileForDisplay(path, Panel1->size(), PanelBevel, !autoSize_);
+}
+
+std::string TfrmViewer::FileKey(const std::string& path) const {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return path + "|" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "|" +
+           std::to_string(st.st_size);
+}
+
+std::string TfrmViewer::RecordKey() const {
+    engine::TCofferTable& table = dm_->tblData;
+    return "#" + HexOf(table.GetBookmark()) + "|" + table.FieldByName("FileName").AsString();
+}
+
+void TfrmViewer::PrefetchNeighbours() {
+    if (!prefetch_) return;
+    const QStringList& names = ph_.ImageNames;
+    if (names != prefetchNames_) {
+        // Another list: what was decoded ahead may name other pictures now.
+        prefetch_->Clear();
+        prefetchNames_ = names;
+    }
+    if (names.size() < 2) return;
+    const QSize client = Panel1->size();
+    const bool stretch = !autoSize_;
+    std::vector<std::string> keep;
+    try {
+        if (!DatabaseMode()) {
+            const int index = ph_.ViewerIndex;
+            keep.push_back(FileKey(FolderPath(names[index])));
+            for (int by : {1, -1}) {
+                const int j = static_cast<int>((index + by + names.size()) % names.size());
+                const std::string path = FolderPath(names[j]);
+                const std::string key = FileKey(path);
+                if (key.empty()) continue;
+                keep.push_back(key);
+                prefetch_->Request(key, [path, client, stretch] {
+                    return DecodeFileForDisplay(path, client, PanelBevel, stretch);
+                });
+            }
+        } else if (dm_ != nullptr && dm_->tblData.Active() && !dm_->tblData.IsEmpty()) {
+            // The engine is used here, on this thread; the workers get bytes.
+            engine::TCofferTable& table = dm_->tblData;
+            const engine::TBookmark here = table.GetBookmark();
+            keep.push_back(RecordKey());
+            struct TBack {
+                engine::TCofferTable& table;
+                const engine::TBookmark& here;
+                ~TBack() {
+                    try {
+                        table.GotoBookmark(here);
+                    } catch (...) {
+                    }
+                }
+            } back{table, here};
+            for (int by : {1, -1}) {
+                table.GotoBookmark(here);
+                if (by > 0) {
+                    table.Next();
+                    if (table.Eof()) table.First();
+                } else {
+                    table.Prior();
+                    if (table.Bof()) table.Last();
+                }
+                if (table.GetBookmark() == here) continue;
+                const std::string key = RecordKey();
+                keep.push_back(key);
+                if (prefetch_->Has(key)) continue;
+                store::TRecordImage image = dm_->ReadRecordImage();
+                prefetch_->Request(key, [image = std::move(image), client, stretch] {
+                    return DecodeBytesForDisplay(image.Type, image.Bytes, client, PanelBevel, stretch);
+                });
+            }
+        }
+    } catch (...) {
+        // Decoding ahead is only a help: showing the entry later decodes it then.
+    }
+    prefetch_->Retain(keep);
+}
+
+// ---- fitting ---------------------------------------------------------------
+
+void TfrmViewer::FitImageToParent() {
+    const TFit fit = viewer::FitImageToParent(picture_.Width(), picture_.Height(), Panel1->width(), Panel1->height(),
+                                              PanelBevel);
+    if (autoSize_) {
+        Image1->SetStretch(false);
+        Image1->setGeometry(fit.Bounds.left(), fit.Bounds.top(), picture_.Width(), picture_.Height());
+    } else {
+        Image1->SetStretch(fit.Stretch);
+        Image1->setGeometry(fit.Bounds);
+    }
+}
+
+// ---- deleting --------------------------------------------------------------
+
+void TfrmViewer::DeleteCurrent() {
+    Command([this] { Delete(); });
+}
+
+void TfrmViewer::Delete() {
+    QStringList& names = ph_.ImageNames;
+    const int index = ph_.ViewerIndex;
+    if (names.empty() || index < 0 || index >= names.size()) return;
+    TBusyCursor busy;
+    const QString name = names[index];
+    if (!DatabaseMode()) {
+        const std::string path = FolderPath(name);
+        MakeWritable(path);
+        if (::unlink(path.c_str()) != 0) {
+            busy.Restore();
+            host_.ShowMessage(QStringLiteral("Could not delete ") + FromUtf8(path));
+            return;
+        }
+    } else {
+        if (dm_ == nullptr || !dm_->tblData.Active() || dm_->tblData.IsEmpty()) return;
+        dm_->tblData.Delete();
+    }
+    if (prefetch_) prefetch_->Clear();
+    host_.RemoveListItem(name);
+    busy.Restore();
+    Show(0);
+}
+
+void TfrmViewer::DeleteImage1Click() {
+    Command([this] {
+        const QStringList& names = ph_.ImageNames;
+        const int index = ph_.ViewerIndex;
+        if (names.empty() || index < 0 || index >= names.size()) return;
+        if (!config_.ConfirmDelete || host_.Confirm(QStringLiteral("Delete: ") + names[index] + QStringLiteral("?"))) {
+            Delete();
+        }
+    });
+}
+
+// ---- categories and moving -------------------------------------------------
+
+void TfrmViewer::SeekEntry() {
+    // After the entry left the view: tblData goes to the entry now at ViewerIndex.
+    const QStringList& names = ph_.ImageNames;
+    int& index = ph_.ViewerIndex;
+    if (names.empty() || dm_ == nullptr || !dm_->tblData.Active()) return;
+    if (index >= names.size()) index = static_cast<int>(names.size()) - 1;
+    dm_->tblData.FindKey({names[index].toStdString()});
+}
+
+void TfrmViewer::ChangeImageCategory1Click() {
+    Command([this] {
+        if (!DatabaseMode() || ph_.ImageNames.empty()) return;
+        const QString chosen = host_.ChooseCategory(false);
+        if (chosen == CategoryCancelMark) return;
+        const QString name = CurrentName();
+        host_.SetImageCategory(chosen);
+        if (prefetch_) prefetch_->Clear();
+        // "All" stores no category: the record then belongs to the empty category's view.
+        const QString stored = chosen == QLatin1String(kCategoryAll) ? QString() : chosen;
+        const QString current = FromUtf8(config_.CurrentCategory);
+        if (current != QLatin1String(kCategoryAll) && stored != current) {
+            host_.RemoveListItem(name);
+            SeekEntry();
+        }
+        Show(0);
+    });
+}
+
+void TfrmViewer::SwitchCategory1Click() {
+    Command([this] {
+        if (!DatabaseMode()) return;
+        const QString chosen = host_.ChooseCategory(true);
+        if (chosen == CategoryCancelMark) return;
+        config_.CurrentCategory = chosen.toStdString();
+        host_.ApplyCategoryFilter();
+        if (prefetch_) prefetch_->Clear();
+        ph_.ViewerIndex = 0;
+        if (dm_ != nullptr && dm_->tblData.Active()) dm_->tblData.First();
+        Show(0);
+    });
+}
+
+void TfrmViewer::MoveImagetoDatabase1Click() {
+    Command([this] {
+        const TMoveChoice choice = host_.ChooseMoveTarget();
+        ph_.TargetTable = choice.Table;
+        ph_.TargetCategory = choice.Category;
+        if (!choice.Accepted) return;
+        const QString name = CurrentName();
+        if (name.isEmpty()) return;
+        if (!DatabaseMode()) {
+            if (dm_ == nullptr) throw std::logic_error("The viewer has no data module");
+            const std::string path = FolderPath(name);
+            dm_->ImportFile(path, choice.Table.toStdString(), choice.Category.toStdString());
+            if (FileExists(path)) {
+                MakeWritable(path);
+                ::unlink(path.c_str());
+            }
+            host_.RemoveListItem(name);
+        } else if (config_.CurrentCategory == kCategoryAll) {
+            host_.ShowMessage(QStringLiteral("Images cannot be moved when in the All category,"));
+        } else if (host_.MoveImageToTable(name, choice.Table, choice.Category)) {
+            host_.RemoveListItem(name);
+            SeekEntry();
+        }
+        if (prefetch_) prefetch_->Clear();
+        Show(0);
+    });
+}
+
+// ---- saving ----------------------------------------------------------------
+
+QString TfrmViewer::CurrentName() const {
+    const QStringList& names = ph_.ImageNames;
+    const int index = ph_.ViewerIndex;
+    return index >= 0 && index < names.size() ? names[index] : QString();
+}
+
+imaging::TImageType TfrmViewer::EntryType() const {
+    if (DatabaseMode()) {
+        if (dm_ == nullptr || !dm_->tblData.Active() || dm_->tblData.IsEmpty()) return TImageType::Unknown;
+        return imaging::ImageTypeOfExtension(dm_->tblData.FieldByName("FileName").AsString());
+    }
+    return imaging::ImageTypeOfExtension(CurrentName().toStdString());
+}
+
+void TfrmViewer::SaveFile(const std::string& path) {
+    if (dm_ != nullptr) {
+        dm_->SavePictureToFile(picture_, path);
+    } else {
+        picture_.SaveToFile(path);
+        picture_.LoadFromFile(path);
+    }
+    if (prefetch_) prefetch_->Clear();
+    Image1->PictureChanged();
+    FitImageToParent();
+}
+
+void TfrmViewer::SaveImage1Click() {
+    Command([this] {
+        if (windowTitle() == PastedCaption) {
+            // A pasted picture has no entry of its own: Save As writes it, and
+            // the entry shown before the paste is left as it is.
+            SaveAs();
+            return;
+        }
+        if (!modified_) return;
+        const QString name = CurrentName();
+        if (name.isEmpty()) return;
+        imaging::ConvertPictureToFormat(picture_, name.toStdString());
+        if (!DatabaseMode()) {
+            const std::string path = FolderPath(name);
+            MakeWritable(path);
+            SaveFile(path);
+        } else {
+            if (dm_ == nullptr) throw std::logic_error("The viewer has no data module");
+            dm_->SavePictureToRecord(picture_, name.toStdString());
+            if (prefetch_) prefetch_->Clear();
+            Image1->PictureChanged();
+        }
+        modified_ = false;
+    });
+}
+
+void TfrmViewer::SaveAs1Click() {
+    Command([this] { SaveAs(); });
+}
+
+void TfrmViewer::SaveAs() {
+    const bool pasted = windowTitle() == PastedCaption;
+    const TImageType code = pasted ? TImageType::Bitmap : EntryType();
+    const QString name = pasted ? PastedCaption : CurrentName();
+    if (!picture_.HasGraphic()) return;
+    THostMessages messages(host_);
+    if (!DatabaseMode()) {
+        const QString proposed = FromUtf8(config_.LastSaveDir) + name;
+        const std::optional<TSaveFileChoice> choice =
+            host_.ChooseSaveFile(proposed, QString::fromLatin1(imaging::SaveAsFilter), FilterIndexOf(name));
+        if (!choice) return;
+        const QString path = ReplaceExtension(choice->Path, FromUtf8(imaging::ExtensionOfFileType(choice->FilterIndex - 1)));
+        imaging::PictureToBitmap(picture_, code, messages);
+        SaveFile(path.toStdString());
+        config_.LastSaveDir = QFileInfo(path).absolutePath().toStdString() + "/";
+        return;
+    }
+    if (dm_ == nullptr) throw std::logic_error("The viewer has no data module");
+    if (!dm_->tblData.Active() || dm_->tblData.IsEmpty()) return;
+    const std::optional<QString> chosen = host_.ChooseSaveAsName(name);
+    if (!chosen) return;
+    imaging::PictureToBitmap(picture_, code, messages);
+    imaging::ConvertPictureToFormat(picture_, chosen->toStdString());
+    dm_->SavePictureToRecord(picture_, chosen->toStdString());
+    const int index = ph_.ViewerIndex;
+    if (index >= 0 && index < ph_.ImageNames.size()) ph_.ImageNames[index] = *chosen;
+    if (prefetch_) prefetch_->Clear();
+    Image1->PictureChanged();
+    FitImageToParent();
+    setWindowTitle(*chosen);
+}
+
+// ---- clipboard ---------------------------------------------------------------
+
+void TfrmViewer::Copy1Click() {
+    Command([this] {
+        if (!picture_.HasGraphic()) return;
+        THostMessages messages(host_);
+        imaging::PictureToBitmap(picture_, windowTitle() == PastedCaption ? TImageType::Bitmap : EntryType(), messages);
+        Image1->PictureChanged();
+        QGuiApplication::clipboard()->setImage(picture_.Bitmap().ToImage());
+    });
+}
+
+void TfrmViewer::Paste1Click() {
+    Command([this] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        const QImage image = data != nullptr && data->hasImage() ? QGuiApplication::clipboard()->image() : QImage();
+        if (image.isNull()) {
+            host_.ShowInformation(QStringLiteral("Clipboard does not contain a picture"));
+            return;
+        }
+        autoSize_ = true;
+        picture_.SetBitmap(imaging::TBitmap::FromImage(image));
+        Image1->SetPicture(&picture_);
+        FitImageToParent();
+        setWindowTitle(PastedCaption);
+    });
+}
+
+// ---- crop and rotate ---------------------------------------------------------
+
+void TfrmViewer::Crop1Click() {
+    Command([this] {
+        if (!band_.Visible()) return;
+        const TImageType code = EntryType();
+        if (code == TImageType::Icon || code == TImageType::Wmf || code == TImageType::Emf) {
+            host_.ShowMessage(QStringLiteral("This image type cannot be cropped"));
+            return;
+        }
+        const QRect rect = band_.CropRectangle();
+        HideBand();
+        if (!picture_.HasGraphic()) return;
+        THostMessages messages(host_);
+        imaging::PictureToBitmap(picture_, code, messages);
+        picture_.SetBitmap(imaging::CropBitmap(picture_.Bitmap(), rect));
+        modified_ = true;
+        Image1->PictureChanged();
+        FitImageToParent();
+    });
+}
+
+void TfrmViewer::RotateImage1Click() {
+    Command([this] {
+        const TImageType code = EntryType();
+        if (code == TImageType::Icon || code == TImageType::Wmf || code == TImageType::Emf) {
+            host_.ShowMessage(QStringLiteral("This image type cannot be rotated"));
+            return;
+        }
+        if (!picture_.HasGraphic()) return;
+        THostMessages messages(host_);
+        imaging::PictureToBitmap(picture_, code, messages);
+        imaging::TBitmap working = picture_.Bitmap();
+        imaging::RotateBitmap(working);
+        picture_.SetBitmap(std::move(working));
+        modified_ = true;
+        Image1->PictureChanged();
+        FitImageToParent();
+    });
+}
+
+// ---- help --------------------------------------------------------------------
+
+void TfrmViewer::Contents1Click() {
+    Command([this] { host_.ShowHelp(HelpContext); });
+}
+
+void TfrmViewer::About1Click() {
+    Command([this] { host_.ShowAbout(); });
+}
+
+// ---- keys and the mouse ------------------------------------------------------
+
+void TfrmViewer::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        close();
+        return;
+    case Qt::Key_Space:
+        ShowEntry(1);
+        return;
+    case Qt::Key_Insert:
+        DeleteCurrent();
+        return;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+void TfrmViewer::HideBand() {
+    band_.Hide();
+    Shape1->setGeometry(QRect(band_.Band().topLeft(), QSize(0, 0)));
+}
+
+void TfrmViewer::BandPress(QPoint point) {
+    band_.Press(point, Image1->pos(), Image1->Stretch(), QSize(picture_.Width(), picture_.Height()), Image1->size());
+    Shape1->setGeometry(band_.Band());
+    Shape1->raise();
+    Shape1->show();
+}
+
+void TfrmViewer::BandMove(QPoint point) {
+    if (!band_.Dragging()) return;
+    band_.Move(point, Image1->pos(), Image1->Stretch(), QSize(picture_.Width(), picture_.Height()), Image1->size());
+    Shape1->setGeometry(band_.Band());
+    Shape1->update();
+}
+
+void TfrmViewer::BandRelease(QPoint point) {
+    if (!band_.Dragging()) return;
+    band_.Release(point, Image1->Stretch(), QSize(picture_.Width(), picture_.Height()), Image1->size());
+}
+
+bool TfrmViewer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Image1) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            BandPress(static_cast<QMouseEvent*>(event)->position().toPoint());
+            return true;
+        case QEvent::MouseMove:
+            BandMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+            return true;
+        case QEvent::MouseButtonRelease:
+            BandRelease(static_cast<QMouseEvent*>(event)->position().toPoint());
+            return true;
+        default:
+            break;
+        }
+    } else if (watched == Panel1 && event->type() == QEvent::Resize) {
+        FitImageToParent();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace pixhold::viewer
