@@ -14,7 +14,7 @@ PACKAGES=(
   libjpeg62-turbo-dev libpng-dev libgif-dev zlib1g-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   xvfb xauth ccache
-  imagemagick python3-pil libjpeg-turbo-progs
+  imagemagick libmagickcore-6.q16-6-extra python3-pil libjpeg-turbo-progs
 )
 
 install_missing() {

@@ -7,7 +7,8 @@
 #include "fCategory.h"
 #include "ImageListFill.h"
 #include "MainCommands.h"
-#include "fChangePassword.h"
+#include "ViewerHost.h"
+#include "Wiring.h"
 #include "QtPrompt.h"
 #include "Splash.h"
 #include "TableFiles.h"
@@ -89,21 +90,8 @@ int main(int argc, char** argv) {
         dm = std::make_unique<TDM>(mainForm.Config(), dmWindow);
         listFill = std::make_unique<pixhold::store::TImageListFill>(*dm, workers);
         dm->SetWorkers(&workers);
-        TCommandDialogs dialogs;
-        dialogs.AskPasswords = [&mainForm, &dm, &prompt]() -> std::optional<TCommandDialogs::TPasswords> {
-            TfrmNewPassword dialog(
-                prompt, [&dm] { return QString::fromStdString(dm->tblData.GetTablePassword()); },
-                [&mainForm] { mainForm.Help().ShowTopic(TfrmNewPassword::HelpContext); }, &mainForm);
-            if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-            return TCommandDialogs::TPasswords{dialog.edtOldPwd->text(), dialog.edtNewPwd->text()};
-        };
-        dialogs.AskAssignCategory = [&mainForm] {
-            const QStringList categories = mainForm.Hooks().GetCategoryList(
-                QString::fromStdString(mainForm.Config().CurrentTable));
-            return AskCategory(false, categories,
-                               [&mainForm] { mainForm.Help().ShowTopic(TfrmCategory::HelpContext); }, &mainForm);
-        };
-        commands = std::make_unique<TMainCommands>(mainForm, *dm, prompt, std::move(dialogs));
+        commands = std::make_unique<TMainCommands>(mainForm, *dm, prompt,
+                                                   MakeCommandDialogs(mainForm, *dm, prompt, &workers));
         commands->Bind();
         mainForm.Hooks().ImportDropped = [&dm](const QStringList& paths) {
             std::vector<std::string> list;
@@ -124,6 +112,7 @@ int main(int argc, char** argv) {
 
     // Released most recent first: viewers, the data module, then the main
     // window, whose destruction saves the settings.
+    CloseViewers(mainForm);
     commands.reset();
     listFill.reset();
     dm.reset();

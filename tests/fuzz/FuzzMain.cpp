@@ -119,7 +119,8 @@ TOptions Parse(int argc, char** argv) {
             else if (a == "--keep-going") o.KeepGoing = true;
             else if (a == "--dump-seeds") o.DumpSeeds = value(i);
             else if (a == "--replay") {
-                while (i + 1 < args.size()) o.Replay.push_back(args[++i]);
+                // The files run up to the next option.
+                while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) o.Replay.push_back(args[++i]);
             } else Usage(("unknown option " + a).c_str());
         } catch (const std::logic_error&) {
             Usage(("bad value for " + a).c_str());
