@@ -84,6 +84,14 @@ void TDM::LoadRecordPicture(imaging::TPicture& picture) {
 }
 
 void TDM::SavePictureToRecord(const imaging::TPicture& picture, const std::string& name) {
+    WritePictureRecord(picture, name, false);
+}
+
+void TDM::SavePictureToNewRecord(const imaging::TPicture& picture, const std::string& name) {
+    WritePictureRecord(picture, name, true);
+}
+
+void TDM::WritePictureRecord(const imaging::TPicture& picture, const std::string& name, bool append) {
     const imaging::TImageType code = imaging::ImageTypeOfExtension(name);
     // Everything that can fail on the picture's side comes first.
     const imaging::TByteVector bytes =
@@ -98,8 +106,13 @@ void TDM::SavePictureToRecord(const imaging::TPicture& picture, const std::strin
     }
     ::unlink(thumbPath.c_str());
 
-    tblData.Edit();
+    if (append) {
+        tblData.Append();
+    } else {
+        tblData.Edit();
+    }
     try {
+        if (append) tblData.FieldByName("Category").SetAsString(config_.CategoryKey());
         tblData.FieldByName("FileName").SetAsString(name);
         tblData.FieldByName("Type").SetAsInteger(static_cast<std::int64_t>(code));
         tblData.CreateBlobStream(tblData.FieldByName("Image"), engine::TBlobStreamMode::bmWrite)->WriteAll(bytes);

@@ -76,6 +76,10 @@ public:
     // thumbnail. Encoding and the thumbnail come before the edit starts, so a
     // failure there changes no record. Then the table's buffers are flushed.
     void SavePictureToRecord(const imaging::TPicture& picture, const std::string& name);
+    // The same into a new record of tblData under the current category (a
+    // pasted picture, which has no record of its own); tblData stands on it
+    // afterwards.
+    void SavePictureToNewRecord(const imaging::TPicture& picture, const std::string& name);
     // Writes the picture to `path` in the kind its extension names, refreshes
     // the file's row in Thumbs.dat (when StoreFileThumbsInDatabase is on and
     // QuickBrowse off) and reloads the picture from the file.
@@ -156,6 +160,7 @@ private:
     // After a failed compact or password change: the current table is opened
     // again when it can be, so that the program goes on with it.
     void ReopenDataQuietly() noexcept;
+    void WritePictureRecord(const imaging::TPicture& picture, const std::string& name, bool append);
 
     TConfig& config_;
     IDataModuleHost& host_;

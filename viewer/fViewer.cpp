@@ -713,6 +713,20 @@ void TfrmViewer::SaveAs() {
     if (!chosen) return;
     imaging::PictureToBitmap(picture_, code, messages);
     imaging::ConvertPictureToFormat(picture_, chosen->toStdString());
+    if (pasted) {
+        // A pasted picture becomes a record of its own: the record shown
+        // before the paste keeps its picture.
+        dm_->SavePictureToNewRecord(picture_, chosen->toStdString());
+        const engine::TBookmark added = dm_->tblData.GetBookmark();
+        host_.RefreshImageList();
+        dm_->tblData.GotoBookmark(added);
+        ph_.ViewerIndex = std::max(0, static_cast<int>(ph_.ImageNames.indexOf(*chosen)));
+        if (prefetch_) prefetch_->Clear();
+        Image1->PictureChanged();
+        FitImageToParent();
+        setWindowTitle(*chosen);
+        return;
+    }
     dm_->SavePictureToRecord(picture_, chosen->toStdString());
     const int index = ph_.ViewerIndex;
     if (index >= 0 && index < ph_.ImageNames.size()) ph_.ImageNames[index] = *chosen;

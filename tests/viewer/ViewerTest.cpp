@@ -465,6 +465,33 @@ TEST_F(DatabaseViewerTest, SaveAsRewritesTheRecordUnderTheNewName) {
     EXPECT_EQ(stored.Width(), 40);
 }
 
+// A pasted picture has no record: Save As stores it as a new one, and the
+// record shown before the paste keeps its picture.
+TEST_F(DatabaseViewerTest, PasteThenSaveAsAddsARecordAndKeepsTheShownOne) {
+    OpenDatabase({"a.png", "b.png"}, "Cats");
+    host.OnRefresh = [this] { FillFromTable(); };
+    Open(1);
+    QImage pasted(64, 32, QImage::Format_RGB32);
+    pasted.fill(Qt::cyan);
+    QGuiApplication::clipboard()->setImage(pasted);
+    Key(Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(Caption(), "untitled.bmp");
+    host.SaveAsAnswers = {QString("pasted.bmp")};
+    Key(Qt::Key_S, Qt::AltModifier);  // Save Image after a paste is Save As
+
+    EXPECT_EQ(host.Calls.back(), "Refresh");
+    EXPECT_EQ(ph.ImageNames, (QStringList{"a.png", "b.png", "pasted.bmp"}));
+    EXPECT_EQ(Caption(), "pasted.bmp");
+    ASSERT_TRUE(dm->tblData.FindKey({"pasted.bmp", "Cats"}));
+    imaging::TPicture stored;
+    dm->LoadRecordPicture(stored);
+    EXPECT_EQ(QSize(stored.Width(), stored.Height()), QSize(64, 32));
+    ASSERT_TRUE(dm->tblData.FindKey({"b.png", "Cats"}));
+    dm->LoadRecordPicture(stored);
+    EXPECT_EQ(*stored.Kind(), imaging::TGraphicKind::Png);
+    EXPECT_EQ(stored.Width(), 40);
+}
+
 TEST_F(DatabaseViewerTest, RotateAndSaveImageRewriteTheRecord) {
     OpenDatabase({"a.png"});
     Open(0);
