@@ -10,6 +10,7 @@
 #include "Prefetch.h"
 #include "fDM.h"
 
+#include <QScreen>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
@@ -144,8 +145,13 @@ TfrmViewer::TfrmViewer(store::TConfig& config, imaging::TPH& ph, store::TDM* dm,
 
     BuildMenus();
     // The menu and status bars keep the desktop's colours on the black window.
-    menuBar()->setPalette(QApplication::palette());
-    StatusBar1->setPalette(QApplication::palette());
+    // (Every role marked as set: a palette without set roles would inherit
+    // the window's black.)
+    QPalette desktop = QApplication::palette();
+    desktop.setResolveMask(~QPalette::ResolveMask(0));
+    menuBar()->setPalette(desktop);
+    menuBar()->setAutoFillBackground(true);
+    StatusBar1->setPalette(desktop);
     StatusBar1->setAutoFillBackground(true);
     modified_ = false;
     if (workers != nullptr) prefetch_ = std::make_unique<TPrefetch>(*workers);
@@ -279,6 +285,8 @@ void TfrmViewer::FormShow() {
         const int index = ph_.ViewerIndex;
         if (index >= 0 && index < ph_.ImageNames.size()) dm_->tblData.FindKey({ph_.ImageNames[index].toStdString()});
     }
+    // The whole work area also where no window manager maximises windows.
+    if (const QScreen* screen = this->screen()) setGeometry(screen->availableGeometry());
     setWindowState(windowState() | Qt::WindowMaximized);
     QCoreApplication::processEvents();
     shown_ = true;

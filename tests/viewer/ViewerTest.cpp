@@ -515,3 +515,24 @@ TEST_F(DatabaseViewerTest, AnEmptyTableShowsNothingWithoutError) {
 
 }  // namespace
 }  // namespace pixhold::viewer::test
+#include <QMenuBar>
+#include <QStatusBar>
+
+namespace pixhold::viewer::test {
+namespace {
+
+// The menu and status bars keep the desktop's colours on the black window.
+TEST_F(DatabaseViewerTest, MenuAndStatusBarsAreNotBlack) {
+    OpenDatabase({"a.png"});
+    Open(0);
+    const QImage shot = viewer->grab().toImage();
+    const QColor desktop = QApplication::palette().color(QPalette::Window);
+    const QRect menu = viewer->menuBar()->geometry();
+    const QRect status = viewer->statusBar()->geometry();
+    EXPECT_EQ(QColor(shot.pixel(menu.right() - 2, menu.center().y())), desktop);
+    EXPECT_EQ(QColor(shot.pixel(status.right() - 2, status.center().y())), desktop);
+    EXPECT_EQ(QColor(shot.pixel(viewer->centralWidget()->geometry().topLeft() + QPoint(2, 2))), QColor(Qt::black));
+}
+
+}  // namespace
+}  // namespace pixhold::viewer::test
