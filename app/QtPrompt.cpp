@@ -1,5 +1,6 @@
 #include "QtPrompt.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -22,13 +23,13 @@ QMessageBox::Icon IconOf(TMsgIcon icon) {
 }  // namespace
 
 void TQtPrompt::Message(const QString& caption, const QString& text, TMsgIcon icon) {
-    QMessageBox box(IconOf(icon), caption, text, QMessageBox::Ok, parent_);
+    QMessageBox box(IconOf(icon), caption, text, QMessageBox::Ok, Owner());
     box.exec();
 }
 
 TAnswer TQtPrompt::Ask(const QString& caption, const QString& text, TButtons buttons,
                        TMsgIcon icon) {
-    QMessageBox box(IconOf(icon), caption, text, QMessageBox::NoButton, parent_);
+    QMessageBox box(IconOf(icon), caption, text, QMessageBox::NoButton, Owner());
     switch (buttons) {
     case TButtons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -58,7 +59,7 @@ TAnswer TQtPrompt::Ask(const QString& caption, const QString& text, TButtons but
 std::optional<QString> TQtPrompt::InputText(const QString& caption, const QString& prompt,
                                             const QString& defaultText) {
     bool ok = false;
-    QString text = QInputDialog::getText(parent_, caption, prompt, QLineEdit::Normal,
+    QString text = QInputDialog::getText(Owner(), caption, prompt, QLineEdit::Normal,
                                          defaultText, &ok);
     if (!ok) {
         return std::nullopt;
@@ -67,12 +68,17 @@ std::optional<QString> TQtPrompt::InputText(const QString& caption, const QStrin
 }
 
 std::optional<QString> TQtPrompt::ChooseFolder(const QString& preset) {
-    QString folder = QFileDialog::getExistingDirectory(parent_, QString(), preset,
+    QString folder = QFileDialog::getExistingDirectory(Owner(), QString(), preset,
                                                        QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) {
         return std::nullopt;
     }
     return folder;
+}
+
+QWidget* TQtPrompt::Owner() const {
+    QWidget* active = QApplication::activeWindow();
+    return active != nullptr ? active : parent_;
 }
 
 }  // namespace pixhold::app

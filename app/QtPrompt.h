@@ -22,6 +22,9 @@ public:
     std::optional<QString> ChooseFolder(const QString& preset) override;
 
 private:
+    // The window a box belongs to: the active one (a viewer, say), else the parent.
+    QWidget* Owner() const;
+
     QWidget* parent_;
 };
 

@@ -8,9 +8,12 @@
 #include "fMain.h"
 #include "fViewer.h"
 
+#include <QEvent>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QPointer>
+
+#include <vector>
 #include <QStringList>
 
 #include <stdexcept>
@@ -117,12 +120,26 @@ void TViewerHost::SetImageCategory(const QString& category) {
     slots_.SetImageCategory(category);
 }
 
+namespace {
+
+// The viewers open now (a closed one frees itself and leaves a null here).
+std::vector<QPointer<viewer::TfrmViewer>>& OpenViewers() {
+    static std::vector<QPointer<viewer::TfrmViewer>> viewers;
+    std::erase_if(viewers, [](const QPointer<viewer::TfrmViewer>& v) { return v.isNull(); });
+    return viewers;
+}
+
+}  // namespace
+
 void OpenViewer(TForm1& form, store::TDM& dm, IPrompt& prompt, const TViewerSlots& slots,
                 imaging::TWorkerPool* workers, bool modal) {
     // The host lives as long as its viewer.
     auto host = std::make_shared<TViewerHost>(form, dm, prompt, slots, nullptr);
-    auto* viewer = new viewer::TfrmViewer(form.Config(), form.PH(), &dm, *host, workers, &form);
+    // A window of its own, not a child of the main window: the two share
+    // shortcuts (Del, F5, Alt+M...), which would be ambiguous inside one window.
+    auto* viewer = new viewer::TfrmViewer(form.Config(), form.PH(), &dm, *host, workers, nullptr);
     QObject::connect(viewer, &QObject::destroyed, [host] {});
+    OpenViewers().push_back(viewer);
     if (!modal) {
         viewer->show();
         return;
@@ -135,10 +152,34 @@ void OpenViewer(TForm1& form, store::TDM& dm, IPrompt& prompt, const TViewerSlot
     if (alive) loop.exec();
 }
 
-void CloseViewers(TForm1& form) {
-    for (viewer::TfrmViewer* viewer : form.findChildren<viewer::TfrmViewer*>(Qt::FindDirectChildrenOnly)) {
-        delete viewer;
+namespace {
+
+// Closing the main window closes the viewers with it, as it ends the program.
+class TCloseWithMain final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            for (const QPointer<viewer::TfrmViewer>& viewer : OpenViewers()) {
+                if (viewer) viewer->close();
+            }
+        }
+        return QObject::eventFilter(watched, event);
     }
+};
+
+}  // namespace
+
+void CloseViewersWithMainWindow(TForm1& form) {
+    form.installEventFilter(new TCloseWithMain(&form));
+}
+
+void CloseViewers(TForm1&) {
+    std::vector<QPointer<viewer::TfrmViewer>> open;
+    open.swap(OpenViewers());
+    for (const QPointer<viewer::TfrmViewer>& viewer : open) delete viewer.data();
 }
 
 }  // namespace pixhold::app

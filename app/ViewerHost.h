@@ -83,5 +83,7 @@ void OpenViewer(TForm1& form, store::TDM& dm, IPrompt& prompt, const TViewerSlot
 // Closes and frees every open viewer; the program calls it before the data
 // module goes, since viewers use it.
 void CloseViewers(TForm1& form);
+// Viewers are windows of their own; this closes them when the main window closes.
+void CloseViewersWithMainWindow(TForm1& form);
 
 }  // namespace pixhold::app

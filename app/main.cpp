@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
         commands = std::make_unique<TMainCommands>(mainForm, *dm, prompt,
                                                    MakeCommandDialogs(mainForm, *dm, prompt, &workers));
         commands->Bind();
+        CloseViewersWithMainWindow(mainForm);
         mainForm.Hooks().ImportDropped = [&dm](const QStringList& paths) {
             std::vector<std::string> list;
             for (const QString& path : paths) list.push_back(path.toStdString());
