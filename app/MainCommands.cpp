@@ -5,6 +5,7 @@
 #include "ErrorReport.h"
 #include "ImageListModel.h"
 #include "Prompt.h"
+#include "TableFiles.h"
 #include "fDM.h"
 #include "fMain.h"
 
@@ -12,10 +13,8 @@
 #include <QListView>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace pixhold::app {
 
@@ -29,33 +28,10 @@ const QString kConfirmCaption = QStringLiteral("Confirm");
 // Characters a record's category keeps.
 constexpr int kCategoryLength = 10;
 
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// The file of the data folder named so in any letter case; empty when there
-// is none.
-std::string DataFolderFile(const std::string& folder, const std::string& name) {
-    std::error_code ec;
-    if (fs::is_regular_file(folder + name, ec)) return folder + name;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (SameIgnoringCase(it->path().filename().string(), name) && it->is_regular_file(typeError)) {
-            return it->path().string();
-        }
-    }
-    return {};
-}
-
 // Clears the attributes that keep a file from going (the write bits), then
 // deletes it. False when the file is still there.
 bool DeleteFileForcibly(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        ::chmod(path.c_str(), st.st_mode | S_IWUSR);
-    }
+    store::ClearFileAttributes(path);
     std::error_code ec;
     fs::remove(path, ec);
     return !fs::exists(path, ec);
@@ -120,7 +96,7 @@ void TMainCommands::Bind() {
 // ---- helpers ----
 
 bool TMainCommands::TableExists(const QString& name) const {
-    return !DataFolderFile(dm_.Config().DataFolder, name.toStdString() + ".Dat").empty();
+    return !store::DataFilePath(dm_.Config().DataFolder, name.toStdString() + ".Dat").empty();
 }
 
 void TMainCommands::RefillTableSelector(bool setText) {
@@ -192,11 +168,11 @@ void TMainCommands::DeleteCurrentDatabase() {
     store::TConfig& config = dm_.Config();
     const std::string folder = config.DataFolder;
     const std::string table = config.CurrentTable;
-    if (SameIgnoringCase(table, "Default")) {
+    if (QString::fromStdString(table).compare(QStringLiteral("Default"), Qt::CaseInsensitive) == 0) {
         prompt_.Message(AppTitle, QStringLiteral("You cannot delete the default database."), TMsgIcon::None);
         return;
     }
-    if (DataFolderFile(folder, "Default.Dat").empty()) {
+    if (store::DataFilePath(folder, "Default.Dat").empty()) {
         prompt_.Message(AppTitle, QStringLiteral("The default database does not exist."), TMsgIcon::None);
         return;
     }
@@ -208,7 +184,7 @@ void TMainCommands::DeleteCurrentDatabase() {
     if (!dm_.OpenImageTable("Default.Dat")) return;
     // The table and the backups an optimisation left; each is tried once.
     for (const char* extension : {".Dat", ".Blb", ".Idx", ".Bbk", ".Dbk", ".Ibk"}) {
-        const std::string path = DataFolderFile(folder, table + extension);
+        const std::string path = store::DataFilePath(folder, table + extension);
         if (path.empty()) continue;
         std::error_code ec;
         fs::remove(path, ec);

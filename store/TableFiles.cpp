@@ -4,6 +4,8 @@
 #include <cctype>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace pixhold::store {
 
 namespace {
@@ -23,17 +25,26 @@ bool EndsWithIgnoringCase(const std::string& text, const std::string& end) {
 }  // namespace
 
 bool DataFileExists(const std::string& folder, const std::string& name) {
+    return !DataFilePath(folder, name).empty();
+}
+
+std::string DataFilePath(const std::string& folder, const std::string& name) {
     // A name that reaches into another folder names no file of this one.
-    if (name.find_first_of("/\\") != std::string::npos) return false;
+    if (name.find_first_of("/\\") != std::string::npos) return {};
     std::error_code ec;
-    if (fs::is_regular_file(folder + name, ec)) return true;
+    if (fs::is_regular_file(folder + name, ec)) return folder + name;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
         if (SameNameIgnoringCase(it->path().filename().string(), name) && it->is_regular_file(typeError)) {
-            return true;
+            return it->path().string();
         }
     }
-    return false;
+    return {};
+}
+
+void ClearFileAttributes(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode | S_IWUSR);
 }
 
 std::string FileBaseName(const std::string& path) {

@@ -14,6 +14,12 @@ namespace pixhold::store {
 // Whether folder + name is an ordinary file, in any letter case; never for a
 // name with a folder separator.
 bool DataFileExists(const std::string& folder, const std::string& name);
+// The path of that file as the folder spells it; empty when there is none.
+std::string DataFilePath(const std::string& folder, const std::string& name);
+
+// Clears the read-only attribute of a file (its owner may write it), so that
+// it can be replaced or deleted. Nothing when the file is not there.
+void ClearFileAttributes(const std::string& path);
 
 // The name without folder and extension; the extension is the text from the
 // last dot of the name on, and the name is cut at its first occurrence

@@ -8,6 +8,7 @@
 #include "PictureMessages.h"
 #include "PictureView.h"
 #include "Prefetch.h"
+#include "TableFiles.h"
 #include "fDM.h"
 
 #include <QScreen>
@@ -71,12 +72,6 @@ private:
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Clears the read-only attribute: the owner may write the file.
-void MakeWritable(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode | S_IWUSR);
 }
 
 // The path with the extension of its file name replaced (or added).
@@ -541,7 +536,7 @@ void TfrmViewer::Delete() {
     const QString name = names[index];
     if (!DatabaseMode()) {
         const std::string path = FolderPath(name);
-        MakeWritable(path);
+        store::ClearFileAttributes(path);
         if (::unlink(path.c_str()) != 0) {
             busy.Restore();
             host_.ShowMessage(QStringLiteral("Could not delete ") + FromUtf8(path));
@@ -625,7 +620,7 @@ void TfrmViewer::MoveImagetoDatabase1Click() {
             const std::string path = FolderPath(name);
             dm_->ImportFile(path, choice.Table.toStdString(), choice.Category.toStdString());
             if (FileExists(path)) {
-                MakeWritable(path);
+                store::ClearFileAttributes(path);
                 ::unlink(path.c_str());
             }
             host_.RemoveListItem(name);
@@ -682,7 +677,7 @@ void TfrmViewer::SaveImage1Click() {
         imaging::ConvertPictureToFormat(picture_, name.toStdString());
         if (!DatabaseMode()) {
             const std::string path = FolderPath(name);
-            MakeWritable(path);
+            store::ClearFileAttributes(path);
             SaveFile(path);
         } else {
             if (dm_ == nullptr) throw std::logic_error("The viewer has no data module");
