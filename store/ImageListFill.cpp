@@ -124,10 +124,15 @@ void TImageListFill::FillFromFolder(imaging::TPH& ph, imaging::TImageList& list)
     std::deque<TPending> pending;
     const std::vector<std::string> entries = FolderEntries(folder, false);
     std::size_t next = 0;
-    // Enough files in flight to keep every worker busy while this thread waits.
-    const std::size_t ahead = 2 * pool_.Threads() + 2;
+    // Enough files in flight to keep every worker busy while this thread
+    // waits; refilled in runs of about half of that, each run of cache
+    // look-ups under one read lock of the cache table.
+    const std::size_t ahead = 8 * pool_.Threads() + 8;
 
     auto startMore = [&] {
+        if (pending.size() > ahead / 2) return;
+        std::optional<engine::TDataSetReadRun> reads;
+        if (caching) reads.emplace(dm_.tblThumbs);
         while (next < entries.size() && pending.size() < ahead) {
             const std::string& name = entries[next++];
             if (!imaging::IsPictureFile(name)) continue;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,16 @@ private:
         int Done = 0;
         std::int64_t LastShownMs = 0;
     } import_;
+    // The last category list read, with the folder, the table and its stamp
+    // when it was read: while the table stays open and unchanged in every
+    // process, the list is given again without a query.
+    struct TCategoryListCache {
+        std::string Folder;
+        std::string Table;
+        engine::TContentStamp Stamp;
+        std::vector<std::string> List;
+    };
+    std::optional<TCategoryListCache> categoryList_;
 };
 
 }  // namespace pixhold::store

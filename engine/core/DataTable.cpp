@@ -1,5 +1,6 @@
 #include "DataTable.h"
 
+#include <atomic>
 #include <exception>
 
 #include "BTree.h"
@@ -12,6 +13,14 @@
 #include "TableFileNames.h"
 
 namespace pixhold::engine {
+
+namespace {
+// Numbers the openings of tables in this process (see TContentStamp).
+std::uint64_t NextOpening() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+}  // namespace
 
 TDataTable::TDataTable(TDataDirectory& directory, std::string name)
     : directory_(directory),
@@ -85,6 +94,7 @@ void TDataTable::CloseFiles() {
 void TDataTable::CreateTableFiles(const TableDefinition& definition) {
     ++useCount_;
     open_ = true;
+    opening_ = NextOpening();
     readOnly_ = false;
     readOnlyAttribute_ = false;
     indexRebuildNeeded_ = false;
@@ -175,6 +185,7 @@ void TDataTable::OpenTableFiles() {
     if (open_) return;
     indexRebuildNeeded_ = false;
     open_ = true;
+    opening_ = NextOpening();
     SetFileNames();
     PrepareFiles();
     try {
@@ -348,6 +359,17 @@ TChangeCounters TDataTable::ChangeCounters() const {
     c.blob = blobFile_->Header().changeCounter;
     c.discards = discards_;
     return c;
+}
+
+TContentStamp TDataTable::ContentStamp() {
+    TContentStamp stamp;
+    stamp.held = ChangeCounters();
+    stamp.opening = opening_;
+    if (open_ && !exclusive_ && !inMemory_) {
+        stamp.dataOnDisk = dataFile_->ReadChangeCounter(false);
+        stamp.indexOnDisk = indexFile_->ReadChangeCounter(indexFile_->Encrypted);
+    }
+    return stamp;
 }
 
 void TDataTable::WriteBlobBuffers(bool forceHeader) {

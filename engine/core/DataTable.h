@@ -29,6 +29,21 @@ struct TChangeCounters {
     bool operator==(const TChangeCounters&) const = default;
 };
 
+// What a reader keeps beside a result it wants to reuse: the counters this
+// process holds and the data and index counters on the disk. Taken before the
+// read, so that a change overlapping the read shows as a different stamp the
+// next time; equal stamps mean no process changed records or keys since.
+// The opening tells one opening of the files from the next: a table made
+// again under the same name starts its counters afresh.
+struct TContentStamp {
+    std::uint64_t opening = 0;
+    TChangeCounters held;
+    std::int32_t dataOnDisk = 0;
+    std::int32_t indexOnDisk = 0;
+
+    bool operator==(const TContentStamp&) const = default;
+};
+
 // One open table of a data directory, shared by every cursor of that
 // directory that names it (same name, same in-memory flag). It owns the three
 // files, opens them at the first use and closes them at the last, and keeps
@@ -121,6 +136,9 @@ public:
     bool IsEncrypted() const { return dataFile_->IsEncrypted(); }
     std::string StoredPassword() const { return dataFile_->GetPassword(); }
     TChangeCounters ChangeCounters() const;
+    // Reads the two 4-byte counters without a lock (a shared table only; no
+    // other process writes an exclusive or in-memory one).
+    TContentStamp ContentStamp();
 
     // ---- record locks ----
     // Locks record n against other processes, retrying LockRetryCount times
@@ -235,6 +253,7 @@ private:
     bool inTransaction_ = false;
     bool changedSinceOpen_ = false;
     std::uint32_t discards_ = 0;
+    std::uint64_t opening_ = 0;
 };
 
 }  // namespace pixhold::engine

@@ -663,4 +663,23 @@ void TCofferDBDataSet::ReleaseDatabase() {
     databaseSession_ = nullptr;
 }
 
+TDataSetReadRun::TDataSetReadRun(TCofferDataSet& dataset) : dataset_(dataset) {
+    if (!dataset.Active() || !dataset.HasHandle() || !dataset.Handle().IsOpen()) return;
+    TEngineLock lock(dataset.DBSession());
+    TDataTable& table = dataset.Handle().Table();
+    if (table.QueryReadLockHeld()) return;
+    table.BeginQueryRead();
+    taken_ = table.QueryReadLockHeld();
+}
+
+TDataSetReadRun::~TDataSetReadRun() {
+    if (!taken_ || !dataset_.HasHandle() || !dataset_.Handle().IsOpen()) return;
+    try {
+        TEngineLock lock(dataset_.DBSession());
+        dataset_.Handle().Table().EndQueryRead();
+    } catch (...) {
+        // A lock that cannot be given back ends with the file's handle.
+    }
+}
+
 }  // namespace pixhold::engine

@@ -235,4 +235,23 @@ private:
     TCofferSession* databaseSession_ = nullptr;
 };
 
+// Holds the table of an open dataset still against the writers of other
+// processes for a run of reads made one after the other (look-ups, BLOB
+// reads): the read lock is taken and the change check made once for the run
+// instead of once for every read. Writers of other processes wait while it
+// lives, so it covers the reads only, never a wait for the user or a worker.
+// A write of this process inside it still works (it lets the lock go and
+// takes it again). Nothing happens when the table holds such a lock already.
+class TDataSetReadRun {
+public:
+    explicit TDataSetReadRun(TCofferDataSet& dataset);
+    ~TDataSetReadRun();
+    TDataSetReadRun(const TDataSetReadRun&) = delete;
+    TDataSetReadRun& operator=(const TDataSetReadRun&) = delete;
+
+private:
+    TCofferDataSet& dataset_;
+    bool taken_ = false;
+};
+
 }  // namespace pixhold::engine

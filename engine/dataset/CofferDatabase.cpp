@@ -84,6 +84,13 @@ TDataDirectory& TCofferDatabase::Handle() const {
     return *engineDirectory_;
 }
 
+std::optional<TContentStamp> TCofferDatabase::OpenTableStamp(const std::string& table) const {
+    if (engineDirectory_ == nullptr) return std::nullopt;
+    TDataTable* open = engineDirectory_->FindTable(table, false);
+    if (open == nullptr || !open->IsOpen() || open->UseCount() == 0) return std::nullopt;
+    return open->ContentStamp();
+}
+
 void TCofferDatabase::SetConnected(bool value) {
     if (value) {
         Connect();

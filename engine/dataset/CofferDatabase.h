@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "CofferSession.h"
+#include "DataTable.h"
 
 namespace pixhold::engine {
 
@@ -51,6 +53,10 @@ public:
     // The engine directory while connected.
     TDataDirectory& Handle() const;
     int UseCount() const { return useCount_; }
+    // The content stamp of a table that a dataset of this folder holds open
+    // (the name as the datasets give it); none when it is not open here, so
+    // that a caller keeping a result for it must read again.
+    std::optional<TContentStamp> OpenTableStamp(const std::string& table) const;
 
     // ---- transactions over every table of the folder ----
     void StartTransaction();

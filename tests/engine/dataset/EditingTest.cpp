@@ -1,9 +1,11 @@
+#include <optional>
 #include <random>
 
 #include "ChildProcess.h"
 #include "CofferBlobStream.h"
 #include "DataTable.h"
 #include "DatasetTestSupport.h"
+#include "FileHandler.h"
 
 namespace pixhold::engine::datasettest {
 namespace {
@@ -256,6 +258,63 @@ TEST_F(EditingTest, EditUnderALockHeldByAnotherProcess) {
     data->Post();
     child.Send('q');
     EXPECT_EQ(child.Wait(), 0);
+}
+
+// A run of reads holds the table still: another process's write waits for
+// the end of the run (and gives up when the run outlasts its retries), a
+// write of this process inside the run goes through, and nothing stays
+// locked after it.
+TEST_F(EditingTest, ReadRunHoldsOtherWritersOffUntilItEnds) {
+    {
+        auto data = OpenData();
+        AddPicture(*data, "first.jpg", "", Bytes(10, 1));
+    }
+    // The child starts while this process holds nothing of the table.
+    db_->Close();
+    const std::string folder = dir_.folder();
+    pixhold::test::ChildProcess child([folder](pixhold::test::ChildProcess::Channel& parent) {
+        // The file locks give up after a few attempts, not after minutes.
+        ScopedLockRetries quick{{3, 1}};
+        TCofferSession session("ChildSession1");
+        session.SetSessionName("ChildSession");
+        session.SetLockRetryCount(1);
+        session.SetLockWaitTime(5);
+        TCofferTable table;
+        table.SetSessionName("ChildSession");
+        table.SetDatabaseName(folder);
+        table.SetTableName("Default.dat");
+        table.Open();
+        auto attempt = [&table](const std::string& name) {
+            try {
+                AddPicture(table, name, "", Bytes(10, 2));
+                return 'S';
+            } catch (const std::exception&) {
+                table.Cancel();
+                return 'F';
+            }
+        };
+        parent.Send('O');
+        parent.Receive();
+        parent.Send(attempt("during.jpg"));
+        parent.Receive();
+        parent.Send(attempt("after.jpg"));
+        return 0;
+    });
+    ASSERT_EQ(child.Receive(), 'O');
+    db_->Open();
+    auto data = OpenData();
+    std::optional<TDataSetReadRun> run(std::in_place, *data);
+    ASSERT_TRUE(data->FindKey({"first.jpg"}));
+    child.Send('a');
+    EXPECT_EQ(child.Receive(), 'F') << "another process wrote while the run held the table";
+    AddPicture(*data, "mine.jpg", "", Bytes(10, 3));
+    ASSERT_TRUE(data->FindKey({"first.jpg"})) << "the run goes on after a write of its own";
+    run.reset();
+    child.Send('g');
+    EXPECT_EQ(child.Receive(), 'S') << "the table stayed locked after the run";
+    EXPECT_EQ(child.Wait(), 0);
+    data->Refresh();
+    EXPECT_EQ(Names(*data), (std::vector<std::string>{"after.jpg/", "first.jpg/", "mine.jpg/"}));
 }
 
 }  // namespace

@@ -24,15 +24,24 @@ TEST(ScrambleBuffer, TwiceWithTheSameSeedsGivesBackTheBytes) {
 }
 
 TEST(ScrambleBuffer, ByteKUsesRisingPlusKAndFallingMinusKWrappingModulo256) {
-    // A zero buffer shows the keystream itself; 300 bytes wrap both counters once.
-    std::vector<std::uint8_t> buffer(300, 0);
+    // A zero buffer shows the keystream itself; lengths around the 256-byte
+    // period and starts off the word boundary (the keystream is laid over
+    // whole words).
     const std::uint8_t rising = 250;
     const std::uint8_t falling = 3;
-    ScrambleBuffer(buffer.data(), buffer.size(), rising, falling);
-    for (std::size_t k = 0; k < buffer.size(); ++k) {
-        const auto r = static_cast<std::uint8_t>((rising + k) % 256);
-        const auto f = static_cast<std::uint8_t>((falling + 256 * 2 - k) % 256);
-        ASSERT_EQ(buffer[k], static_cast<std::uint8_t>(r ^ f)) << "at byte " << k;
+    for (const std::size_t length : {1u, 7u, 8u, 255u, 256u, 257u, 300u, 1030u}) {
+        for (const std::size_t start : {0u, 1u, 3u}) {
+            std::vector<std::uint8_t> storage(start + length + 1, 0);
+            ScrambleBuffer(storage.data() + start, length, rising, falling);
+            for (std::size_t k = 0; k < length; ++k) {
+                const auto r = static_cast<std::uint8_t>((rising + k) % 256);
+                const auto f = static_cast<std::uint8_t>((falling + 256 * 8 - k) % 256);
+                ASSERT_EQ(storage[start + k], static_cast<std::uint8_t>(r ^ f))
+                    << "byte " << k << " of " << length << " starting at " << start;
+            }
+            for (std::size_t k = 0; k < start; ++k) ASSERT_EQ(storage[k], 0) << "before the buffer";
+            ASSERT_EQ(storage[start + length], 0) << "after the buffer";
+        }
     }
 }
 
