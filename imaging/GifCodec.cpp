@@ -120,9 +120,6 @@ public:
 
         animation_.Width = width;
         animation_.Height = height;
-        canvas_ = QImage(width, height, QImage::Format_ARGB32);
-        if (canvas_.isNull()) throw EInvalidGraphic("Out of memory while reading a GIF image");
-        canvas_.fill(Qt::transparent);
 
         try {
             ReadRecords();
@@ -204,6 +201,15 @@ private:
         } while (block != nullptr);
     }
 
+    // The logical screen is made when the first frame has been read whole: a
+    // small file that claims a large screen and holds no frame costs nothing.
+    void EnsureCanvas() {
+        if (!canvas_.isNull()) return;
+        canvas_ = QImage(animation_.Width, animation_.Height, QImage::Format_ARGB32);
+        if (canvas_.isNull()) throw EInvalidGraphic("Out of memory while reading a GIF image");
+        canvas_.fill(Qt::transparent);
+    }
+
     void ApplyPendingDisposal() {
         if (pendingRect_.isEmpty()) return;
         if (pendingDisposal_ == DISPOSE_BACKGROUND) {
@@ -240,16 +246,14 @@ private:
         }
         const int transparent = control_.TransparentIndex;
 
-        ApplyPendingDisposal();
         // The part of the frame on the logical screen; the rest is decoded
-        // (the data is one stream) but not drawn.
-        const QRect visible =
-            QRect(desc.Left, desc.Top, std::max(frameWidth, 0), std::max(frameHeight, 0)) & canvas_.rect();
-        if (control_.Disposal == DISPOSE_PREVIOUS && !visible.isEmpty()) {
-            saved_ = canvas_.copy(visible);
-            if (saved_.isNull()) throw EInvalidGraphic("Out of memory while reading a GIF image");
-        }
-
+        // (the data is one stream) but not drawn. The visible rows are read
+        // first (the buffer grows with the data really there) and drawn once
+        // the frame's data has been read without damage.
+        const QRect visible = QRect(desc.Left, desc.Top, std::max(frameWidth, 0), std::max(frameHeight, 0)) &
+                              QRect(0, 0, animation_.Width, animation_.Height);
+        pixels_.clear();
+        rows_.clear();
         if (visible.isEmpty()) {
             SkipImageData();
         } else {
@@ -261,14 +265,25 @@ private:
                 const int y = desc.Top + (desc.Interlace ? InterlacedRow(i, frameHeight) : i);
                 if (y > visible.bottom()) continue;
                 --rowsLeft;
-                auto* row = reinterpret_cast<QRgb*>(canvas_.scanLine(y)) + visible.left();
-                const GifPixelType* src = line_.data() + left;
-                for (int x = 0; x < visible.width(); ++x) {
-                    if (src[x] != transparent) row[x] = colours[src[x]];
-                }
-                // All visible rows drawn: the rest of a frame reaching past
+                rows_.push_back(y);
+                pixels_.insert(pixels_.end(), line_.begin() + left, line_.begin() + left + visible.width());
+                // All visible rows read: the rest of a frame reaching past
                 // the screen's bottom is not decompressed.
                 if (rowsLeft == 0 && i + 1 < frameHeight) SkipImageData();
+            }
+        }
+
+        EnsureCanvas();
+        ApplyPendingDisposal();
+        if (control_.Disposal == DISPOSE_PREVIOUS && !visible.isEmpty()) {
+            saved_ = canvas_.copy(visible);
+            if (saved_.isNull()) throw EInvalidGraphic("Out of memory while reading a GIF image");
+        }
+        for (std::size_t k = 0; k < rows_.size(); ++k) {
+            auto* row = reinterpret_cast<QRgb*>(canvas_.scanLine(rows_[k])) + visible.left();
+            const GifPixelType* src = pixels_.data() + k * static_cast<std::size_t>(visible.width());
+            for (int x = 0; x < visible.width(); ++x) {
+                if (src[x] != transparent) row[x] = colours[src[x]];
             }
         }
 
@@ -293,6 +308,8 @@ private:
     QRect pendingRect_;  // the last frame's area still to be disposed of
     QImage saved_;       // what that area showed before it (restore to previous)
     std::vector<GifPixelType> line_;
+    std::vector<GifPixelType> pixels_;  // the visible rows of the frame being read
+    std::vector<int> rows_;             // their rows on the screen
 };
 
 }  // namespace
