@@ -26,21 +26,26 @@ TEST(ScrambleBuffer, TwiceWithTheSameSeedsGivesBackTheBytes) {
 TEST(ScrambleBuffer, ByteKUsesRisingPlusKAndFallingMinusKWrappingModulo256) {
     // A zero buffer shows the keystream itself; lengths around the 256-byte
     // period and starts off the word boundary (the keystream is laid over
-    // whole words).
-    const std::uint8_t rising = 250;
-    const std::uint8_t falling = 3;
-    for (const std::size_t length : {1u, 7u, 8u, 255u, 256u, 257u, 300u, 1030u}) {
-        for (const std::size_t start : {0u, 1u, 3u}) {
-            std::vector<std::uint8_t> storage(start + length + 1, 0);
-            ScrambleBuffer(storage.data() + start, length, rising, falling);
-            for (std::size_t k = 0; k < length; ++k) {
-                const auto r = static_cast<std::uint8_t>((rising + k) % 256);
-                const auto f = static_cast<std::uint8_t>((falling + 256 * 8 - k) % 256);
-                ASSERT_EQ(storage[start + k], static_cast<std::uint8_t>(r ^ f))
-                    << "byte " << k << " of " << length << " starting at " << start;
+    // whole words), the seeds changing in between (one period is kept).
+    const std::size_t lengths[] = {1, 7, 8, 63, 64, 65, 255, 256, 257, 300, 1030};
+    const std::size_t starts[] = {0, 1, 3};
+    for (const SeedPair seeds : {SeedPair{250, 3}, kDataSeeds, SeedPair{250, 3}}) {
+        for (const std::size_t length : lengths) {
+            for (const std::size_t start : starts) {
+                std::vector<std::uint8_t> storage(start + length + 1, 0);
+                const std::uint8_t rising = seeds.rising;
+                const std::uint8_t falling = seeds.falling;
+                ScrambleBuffer(storage.data() + start, length, rising, falling);
+                for (std::size_t k = 0; k < length; ++k) {
+                    const auto r = static_cast<std::uint8_t>((rising + k) % 256);
+                    const auto f = static_cast<std::uint8_t>((falling + 256 * 8 - k) % 256);
+                    ASSERT_EQ(storage[start + k], static_cast<std::uint8_t>(r ^ f))
+                        << "byte " << k << " of " << length << " starting at " << start;
+                }
+                for (std::size_t k = 0; k < start; ++k)
+                    ASSERT_EQ(storage[k], 0) << "before the buffer";
+                ASSERT_EQ(storage[start + length], 0) << "after the buffer";
             }
-            for (std::size_t k = 0; k < start; ++k) ASSERT_EQ(storage[k], 0) << "before the buffer";
-            ASSERT_EQ(storage[start + length], 0) << "after the buffer";
         }
     }
 }
