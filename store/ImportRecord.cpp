@@ -9,6 +9,8 @@
 #include "Thumbnail.h"
 
 #include <dirent.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 
 #include <QString>
@@ -16,6 +18,20 @@
 namespace pixhold::store {
 
 namespace {
+
+int CompareIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    auto upper = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 'a' && u <= 'z' ? u - 'a' + 'A' : u;
+    };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const int x = upper(a[i]);
+        const int y = upper(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
 
 // Longest texts the image table keeps, in characters.
 constexpr int kMaxFileName = 250;
@@ -69,6 +85,12 @@ std::vector<std::string> FolderEntries(const std::string& folder, bool folders) 
         if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)) names.push_back(name);
     }
     ::closedir(dir);
+    // readdir gives the entries in the order of the folder's hash table,
+    // which means nothing to a user: the listing is in name order.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int order = CompareIgnoringAsciiCase(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
     return names;
 }
 

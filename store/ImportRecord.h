@@ -42,7 +42,8 @@ std::string NumberedName(const std::string& name, const std::string& base, int n
 
 // The name part of a path.
 std::string FileNameOf(const std::string& path);
-// Entries of a folder in the order the file system returns them: the
+// Entries of a folder in name order without regard to letter case (as the
+// folder listings of desktop file systems give them; ties in byte order): the
 // ordinary files, or the folders (not "." and ".."; names starting with "."
 // are hidden and not returned either).
 std::vector<std::string> FolderEntries(const std::string& folder, bool folders);

@@ -9,7 +9,6 @@
 
 #include <QImage>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -160,21 +159,28 @@ TEST_P(ImportTest, DuplicatesAreNumberedReplacedOrAskedAboutOnce) {
     EXPECT_EQ(records.size(), 5u);
 }
 
-// The files of a folder in the order the import takes them.
-std::vector<std::string> InFolderOrder(const fs::path& folder) {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(folder.c_str());
-    while (const dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+// The import and the folder browse take a folder's entries in name order
+// without regard to case, whatever order the file system keeps them in.
+TEST(FolderEntries, NameOrderWithoutRegardToCaseFilesOrFoldersOnly) {
+    pixhold::test::TempDir dir;
+    const fs::path folder = dir / "mixed";
+    for (const char* name : {"b.jpg", "a.jpg", "C.jpg", "A.jpg", "_u.png", "10.gif", "9.gif", ".hidden.jpg"}) {
+        fs::create_directories(folder);
+        std::ofstream(folder / name) << "x";
     }
-    ::closedir(d);
-    return names;
+    for (const char* name : {"Zoo", "apes", ".cache"}) fs::create_directories(folder / name);
+    const std::string path = folder.string() + "/";
+    using List = std::vector<std::string>;
+    EXPECT_EQ(FolderEntries(path, false),
+              (List{".hidden.jpg", "10.gif", "9.gif", "A.jpg", "a.jpg", "b.jpg", "C.jpg", "_u.png"}))
+        << "ties between names that differ only in case go in byte order";
+    EXPECT_EQ(FolderEntries(path, true), (List{"apes", "Zoo"})) << "hidden folders are left out";
 }
 
 TEST_P(ImportTest, AnUndecodableFileStopsTheImportAndNothingAfterItIsStored) {
     for (int i = 0; i < 8; ++i) Put(picked / ("p" + std::to_string(i) + ".jpg"), Jpeg(16, 16, qRgb(i, i, i)));
-    std::ofstream(picked / "broken.gif") << "GIF89a this is cut short";
+    // Between p4.jpg and p3.jpg in name order ('-' sorts before '.').
+    std::ofstream(picked / "p4-broken.gif") << "GIF89a this is cut short";
     try {
         ImportPicked();
         FAIL() << "the import went on";
@@ -182,11 +188,7 @@ TEST_P(ImportTest, AnUndecodableFileStopsTheImportAndNothingAfterItIsStored) {
         EXPECT_FALSE(std::string(e.what()).empty());
     }
     const auto records = Stored();
-    std::set<std::string> expected;
-    for (const std::string& name : InFolderOrder(picked)) {
-        if (name == "broken.gif") break;
-        expected.insert(name + "/");
-    }
+    const std::set<std::string> expected{"p0.jpg/", "p1.jpg/", "p2.jpg/", "p3.jpg/"};
     std::set<std::string> stored;
     for (const auto& [key, record] : records) stored.insert(key);
     EXPECT_EQ(stored, expected);
