@@ -128,6 +128,21 @@ void TPrefetch::Request(const std::string& key, TStage stage, int priority, TDec
     pool_.Submit([shared = shared_] { RunNext(shared); });
 }
 
+void TPrefetch::Put(const std::string& key, TStage stage, std::shared_ptr<const TDecodedPicture> result) {
+    auto found = jobs_.find({key, stage});
+    if (found != jobs_.end()) {
+        Drop(found->second);
+        jobs_.erase(found);
+    }
+    auto job = std::make_shared<TJob>();
+    job->Key = key;
+    job->Stage = stage;
+    job->Started = true;
+    job->Promise.set_value(std::move(result));
+    job->Done = true;
+    jobs_[{key, stage}] = TEntry{job, job->Promise.get_future().share()};
+}
+
 bool TPrefetch::Ready(const std::string& key, TStage stage) const {
     const auto found = jobs_.find({key, stage});
     return found != jobs_.end() && found->second.Job->Done.load();

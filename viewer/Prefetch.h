@@ -93,6 +93,8 @@ public:
     // Starts the job unless that key and stage is under way or done already;
     // a job still queued takes the new priority.
     void Request(const std::string& key, TStage stage, int priority, TDecodeJob job);
+    // Keeps a result made elsewhere (on the spot) as if it had been requested.
+    void Put(const std::string& key, TStage stage, std::shared_ptr<const TDecodedPicture> result);
     // The result for the key (waiting for it while `idle` runs; a job not yet
     // started runs on the spot), or nothing when it was never requested. The
     // result stays available.

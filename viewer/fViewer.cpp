@@ -371,7 +371,7 @@ void TfrmViewer::ShowFolderEntry(int step) {
     source.Path = FolderPath(names[index]);
     const std::string key = FileKey(source.Path);
     std::shared_ptr<const TDecodedPicture> decoded = Decoded(key);
-    if (!decoded) decoded = std::make_shared<const TDecodedPicture>(DecodeForDisplay(source, Place(), prefetch_ != nullptr));
+    if (!decoded) decoded = DecodeHere(key, source);
     if (!decoded->Error.empty()) {
         FitImageToParent();
         if (host_.Confirm(FromUtf8(decoded->Error) + QStringLiteral(" ") + FromUtf8(source.Path) +
@@ -435,7 +435,7 @@ void TfrmViewer::ShowRecordEntry(int step) {
             FitImageToParent();
             throw;
         }
-        decoded = std::make_shared<const TDecodedPicture>(DecodeForDisplay(source, Place(), prefetch_ != nullptr));
+        decoded = DecodeHere(key, source);
     }
     if (!decoded->Error.empty()) {
         FitImageToParent();
@@ -449,10 +449,28 @@ std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& ke
     const auto idle = [] { QCoreApplication::processEvents(); };
     // The full picture when it is there already (shown before, or decoded
     // ahead while the previous one was looked at), else the first look.
-    std::shared_ptr<const TDecodedPicture> decoded =
-        prefetch_->Ready(key, TPrefetch::TStage::Full) ? prefetch_->Take(key, TPrefetch::TStage::Full, idle)
-                                                       : prefetch_->Take(key, TPrefetch::TStage::Look, idle);
+    std::shared_ptr<const TDecodedPicture> decoded;
+    if (prefetch_->Ready(key, TPrefetch::TStage::Full)) {
+        decoded = prefetch_->Take(key, TPrefetch::TStage::Full, idle);
+        const auto look = prefetch_->Peek(key, TPrefetch::TStage::Look);
+        if (decoded->Error.empty() && decoded->Display.isNull() && look && look->Preview) {
+            // The full picture with the rendering its preview was shown in.
+            auto both = std::make_shared<TDecodedPicture>();
+            both->Picture = decoded->Picture;
+            both->Display = look->Display;
+            decoded = both;
+        }
+    } else {
+        decoded = prefetch_->Take(key, TPrefetch::TStage::Look, idle);
+    }
     if (decoded) prefetch_->CountHit();
+    return decoded;
+}
+
+std::shared_ptr<const TDecodedPicture> TfrmViewer::DecodeHere(const std::string& key, const TPictureSource& source) {
+    auto decoded = std::make_shared<const TDecodedPicture>(DecodeForDisplay(source, Place(), prefetch_ != nullptr));
+    // Kept like a first look decoded ahead (stepping back, Refresh).
+    if (prefetch_ && !key.empty() && decoded->Error.empty()) prefetch_->Put(key, TPrefetch::TStage::Look, decoded);
     return decoded;
 }
 
@@ -479,6 +497,7 @@ void TfrmViewer::Present(const QString& caption, const TDecodedPicture& decoded,
         // Shown at once; the full picture is decoded from the same bytes next.
         preview_ = true;
         previewSize_ = decoded.FullSize;
+        previewDisplay_ = decoded.Display;
         shownSource_ = decoded.Source;
         picture_.Clear();
         Image1->SetPicture(&picture_);
@@ -514,7 +533,10 @@ QSize TfrmViewer::PictureSize() const {
 void TfrmViewer::InstallFull(const TDecodedPicture& full) {
     preview_ = false;
     picture_ = full.Picture;
-    Image1->SetPicture(&picture_, full.Display);
+    // At the place's size the rendering of the preview stays on show: the
+    // eye sees no change.
+    Image1->SetPicture(&picture_, full.Display.isNull() ? previewDisplay_ : full.Display);
+    previewDisplay_ = QImage();
     FitImageToParent();
     if (OnFullPicture) OnFullPicture();
 }
@@ -541,7 +563,7 @@ bool TfrmViewer::EnsureFullPicture() {
         full = prefetch_->Take(shownKey_, TPrefetch::TStage::Full, [] { QCoreApplication::processEvents(); });
     }
     if (!full || full->Error == imaging::JpegCancelledMessage) {
-        full = std::make_shared<const TDecodedPicture>(DecodeFull(shownSource_, Place()));
+        full = std::make_shared<const TDecodedPicture>(DecodeFull(shownSource_, FullPlace()));
     }
     if (!full->Error.empty()) {
         FailShown(full->Error);
@@ -587,9 +609,16 @@ void TfrmViewer::ReplacePreview() {
     });
 }
 
+TDisplayPlace TfrmViewer::FullPlace() const {
+    // Full pictures follow previews, whose renderings for the place are used.
+    TDisplayPlace place = Place();
+    place.Stretch = false;
+    return place;
+}
+
 void TfrmViewer::RequestFull(const std::string& key, const TPictureSource& source, int priority) {
     if (!prefetch_ || key.empty()) return;
-    const TDisplayPlace place = Place();
+    const TDisplayPlace place = FullPlace();
     prefetch_->Request(key, TPrefetch::TStage::Full, priority,
                        [source, place](const std::atomic<bool>& cancel) { return DecodeFull(source, place, &cancel); });
 }

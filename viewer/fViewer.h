@@ -149,6 +149,9 @@ private:
     // The current record's type and bytes.
     TPictureSource RecordSource() const;
     TDisplayPlace Place() const;
+    TDisplayPlace FullPlace() const;
+    // Decodes the entry on the spot (and keeps it with the ones decoded ahead).
+    std::shared_ptr<const TDecodedPicture> DecodeHere(const std::string& key, const TPictureSource& source);
     // Puts the picture or its preview on show (and the caption), then
     // decodes the neighbours ahead.
     void Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
@@ -212,6 +215,7 @@ private:
     TPictureSource shownSource_;  // what the entry on show is decoded from
     bool preview_ = false;
     QSize previewSize_;
+    QImage previewDisplay_;  // the preview's rendering for the place
     bool fullPending_ = false;
     // Database mode: the records' bytes read for the entries decoded ahead.
     std::map<std::string, TPictureSource> sources_;
