@@ -199,6 +199,7 @@ void TPrefetch::Retain(const std::vector<TKeep>& keep) {
         auto [it, added] = wanted.emplace(TKey{k.Key, k.Stage}, k.DoneOnly);
         if (!added) it->second = it->second && k.DoneOnly;
     }
+    std::vector<TEntry> dropped;
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         const auto w = wanted.find(it->first);
         const bool keepIt = w != wanted.end() && (!w->second || it->second.Job->Done.load());
@@ -206,8 +207,14 @@ void TPrefetch::Retain(const std::vector<TKeep>& keep) {
             ++it;
         } else {
             Drop(it->second);
+            dropped.push_back(std::move(it->second));
             it = jobs_.erase(it);
         }
+    }
+    // A full picture is tens of megabytes: giving them back to the system
+    // takes a while, which a worker spends instead of this thread.
+    if (!dropped.empty()) {
+        pool_.Submit([dropped = std::move(dropped)]() mutable { dropped.clear(); });
     }
 }
 

@@ -370,7 +370,8 @@ void TfrmViewer::ShowFolderEntry(int step) {
     TPictureSource source;
     source.Path = FolderPath(names[index]);
     const std::string key = FileKey(source.Path);
-    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key);
+    QImage display;
+    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display);
     if (!decoded) decoded = DecodeHere(key, source);
     if (!decoded->Error.empty()) {
         FitImageToParent();
@@ -380,7 +381,7 @@ void TfrmViewer::ShowFolderEntry(int step) {
         }
         return;
     }
-    Present(FromUtf8(source.Path), *decoded, key, source);
+    Present(FromUtf8(source.Path), *decoded, key, source, display);
 }
 
 void TfrmViewer::ShowRecordEntry(int step) {
@@ -425,7 +426,8 @@ void TfrmViewer::ShowRecordEntry(int step) {
 
     const QString name = FromUtf8(table.FieldByName("FileName").AsString());
     const std::string key = RecordKey();
-    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key);
+    QImage display;
+    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display);
     TPictureSource source;
     if (!decoded) {
         // The record is read here, on this thread; only the decoding may go elsewhere.
@@ -441,10 +443,10 @@ void TfrmViewer::ShowRecordEntry(int step) {
         FitImageToParent();
         throw imaging::EInvalidGraphic(decoded->Error);
     }
-    Present(name, *decoded, key, source);
+    Present(name, *decoded, key, source, display);
 }
 
-std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& key) {
+std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& key, QImage& display) {
     if (!prefetch_ || key.empty()) return nullptr;
     const auto idle = [] { QCoreApplication::processEvents(); };
     // The full picture when it is there already (shown before, or decoded
@@ -453,13 +455,8 @@ std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& ke
     if (prefetch_->Ready(key, TPrefetch::TStage::Full)) {
         decoded = prefetch_->Take(key, TPrefetch::TStage::Full, idle);
         const auto look = prefetch_->Peek(key, TPrefetch::TStage::Look);
-        if (decoded->Error.empty() && decoded->Display.isNull() && look && look->Preview) {
-            // The full picture with the rendering its preview was shown in.
-            auto both = std::make_shared<TDecodedPicture>();
-            both->Picture = decoded->Picture;
-            both->Display = look->Display;
-            decoded = both;
-        }
+        // The full picture is shown in the rendering of its preview.
+        if (decoded->Error.empty() && decoded->Display.isNull() && look && look->Preview) display = look->Display;
     } else {
         decoded = prefetch_->Take(key, TPrefetch::TStage::Look, idle);
     }
@@ -491,7 +488,7 @@ TDisplayPlace TfrmViewer::Place() const {
 }
 
 void TfrmViewer::Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
-                         const TPictureSource& source) {
+                         const TPictureSource& source, const QImage& display) {
     shownKey_ = key;
     if (decoded.Preview) {
         // Shown at once; the full picture is decoded from the same bytes next.
@@ -506,7 +503,7 @@ void TfrmViewer::Present(const QString& caption, const TDecodedPicture& decoded,
         preview_ = false;
         shownSource_ = source;
         picture_ = decoded.Picture;
-        Image1->SetPicture(&picture_, decoded.Display);
+        Image1->SetPicture(&picture_, display.isNull() ? decoded.Display : display);
     }
     FitImageToParent();
     setWindowTitle(caption);

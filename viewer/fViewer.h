@@ -144,8 +144,8 @@ private:
     void ShowFolderEntry(int step);
     void ShowRecordEntry(int step);
     // What was decoded ahead for the key (the full picture, else the first
-    // look), or nothing.
-    std::shared_ptr<const TDecodedPicture> Decoded(const std::string& key);
+    // look), or nothing; `display` may get the rendering to show it in.
+    std::shared_ptr<const TDecodedPicture> Decoded(const std::string& key, QImage& display);
     // The current record's type and bytes.
     TPictureSource RecordSource() const;
     TDisplayPlace Place() const;
@@ -155,7 +155,7 @@ private:
     // Puts the picture or its preview on show (and the caption), then
     // decodes the neighbours ahead.
     void Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
-                 const TPictureSource& source);
+                 const TPictureSource& source, const QImage& display = {});
     // Makes sure the picture itself is on show (waiting for it or decoding
     // it now); false when it cannot be decoded (the user was told).
     bool EnsureFullPicture();
