@@ -29,18 +29,23 @@ constexpr J_COLOR_SPACE NativeXrgb = JCS_EXT_XRGB;
 
 [[noreturn]] void Raise(const TJpegErrorManager& err) { throw EInvalidGraphic(err.Message); }
 
-// The progress monitor stops progressive pictures with absurdly many scans.
+// The progress monitor stops progressive pictures with absurdly many scans,
+// and any decoding its caller cancels.
 struct TJpegProgress {
     jpeg_progress_mgr Base;  // first member
     TJpegErrorManager* Err = nullptr;
+    const std::atomic<bool>* Cancel = nullptr;
 };
 
 extern "C" void JpegProgress(j_common_ptr cinfo) {
     if (!cinfo->is_decompressor) return;
     const auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+    auto* progress = reinterpret_cast<TJpegProgress*>(cinfo->progress);
+    if (progress->Cancel != nullptr && progress->Cancel->load(std::memory_order_relaxed)) {
+        progress->Err->Fail(JpegCancelledMessage);
+    }
     if (dinfo->progressive_mode && dinfo->input_scan_number > JpegMaxScans) {
-        reinterpret_cast<TJpegProgress*>(cinfo->progress)->Err->Fail(
-            "JPEG image has too many progressive scans");
+        progress->Err->Fail("JPEG image has too many progressive scans");
     }
 }
 
@@ -81,7 +86,8 @@ public:
         return 1;
     }
 
-    QImage Decode(int scaleNum) {
+    QImage Decode(int scaleNum, const std::atomic<bool>* cancel = nullptr) {
+        Progress.Cancel = cancel;
         const bool cmyk = Info.jpeg_color_space == JCS_CMYK || Info.jpeg_color_space == JCS_YCCK;
         const bool ok = JpegTry(Err, [&] {
             Info.scale_num = static_cast<unsigned>(scaleNum);
@@ -213,7 +219,7 @@ QImage DecodeJpeg(TBytes data, const TJpegDecodeOptions& options) {
         // The decompressor's memory is given back before the picture is turned.
         TJpegReader reader(data);
         if (options.ApplyOrientation) orientation = reader.Orientation();
-        image = reader.Decode(options.ScaleNum);
+        image = reader.Decode(options.ScaleNum, options.Cancel);
     }
     return ApplyOrientation(std::move(image), orientation);
 }

@@ -4,6 +4,8 @@
 
 #include <QImage>
 
+#include <atomic>
+
 namespace pixhold::imaging {
 
 // JPEG through libjpeg-turbo. Library errors leave the C code through our own
@@ -25,7 +27,12 @@ struct TJpegDecodeOptions {
     int ScaleNum = 8;
     // Turn the decoded picture upright by its EXIF orientation.
     bool ApplyOrientation = true;
+    // When given and it turns true, the decoding stops early with
+    // EInvalidGraphic(JpegCancelledMessage) (a picture no longer wanted).
+    const std::atomic<bool>* Cancel = nullptr;
 };
+
+inline constexpr const char* JpegCancelledMessage = "JPEG decoding cancelled";
 
 // Reads the header only (no pixel data decoded).
 TJpegInfo ReadJpegInfo(TBytes data);

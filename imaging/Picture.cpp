@@ -76,7 +76,13 @@ TByteVector TEncodedGraphic::Save(bool) const {
 }
 
 std::unique_ptr<TJpegGraphic> TJpegGraphic::Decode(TByteVector bytes) {
-    QImage image = DecodeJpeg(bytes);
+    return Decode(std::move(bytes), nullptr);
+}
+
+std::unique_ptr<TJpegGraphic> TJpegGraphic::Decode(TByteVector bytes, const std::atomic<bool>* cancel) {
+    TJpegDecodeOptions options;
+    options.Cancel = cancel;
+    QImage image = DecodeJpeg(bytes, options);
     return std::unique_ptr<TJpegGraphic>(new TJpegGraphic(std::move(bytes), std::move(image)));
 }
 

@@ -10,6 +10,7 @@
 #include <QPointF>
 #include <QRectF>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +85,8 @@ protected:
 class TJpegGraphic final : public TEncodedGraphic {
 public:
     static std::unique_ptr<TJpegGraphic> Decode(TByteVector bytes);
+    // The same, stopping early (EInvalidGraphic) once `cancel` turns true.
+    static std::unique_ptr<TJpegGraphic> Decode(TByteVector bytes, const std::atomic<bool>* cancel);
     // Encodes the picture at the given quality.
     static std::unique_ptr<TJpegGraphic> FromImage(const QImage& image, int quality);
     TGraphicKind Kind() const override { return TGraphicKind::Jpeg; }

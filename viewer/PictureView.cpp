@@ -22,7 +22,19 @@ void TPictureView::SetPicture(const imaging::TPicture* picture, QImage prescaled
     }
 }
 
+void TPictureView::SetPreview(QImage reduced, QImage display) {
+    PictureChanged();
+    preview_ = !reduced.isNull();
+    render_ = std::move(reduced);
+    if (preview_ && !display.isNull()) {
+        scaled_ = std::move(display);
+        scaledKey_ = render_.cacheKey();
+    }
+    update();
+}
+
 void TPictureView::PictureChanged() {
+    preview_ = false;
     timer_.stop();
     frame_ = 0;
     loopsDone_ = 0;
@@ -76,7 +88,9 @@ void TPictureView::NextFrame() {
 }
 
 const QImage& TPictureView::Source() const {
-    if (!stretch_ || render_.isNull() || render_.size() == size()) return render_;
+    // A preview always fills the control, whose size is that of the picture
+    // it stands for.
+    if ((!stretch_ && !preview_) || render_.isNull() || render_.size() == size()) return render_;
     if (scaled_.isNull() || scaled_.size() != size() || scaledKey_ != render_.cacheKey()) {
         scaled_ = render_.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         scaledKey_ = render_.cacheKey();
@@ -88,7 +102,7 @@ QImage TPictureView::Shown() const {
     QImage image(size(), QImage::Format_RGB32);
     image.fill(Qt::black);
     QPainter painter(&image);
-    const imaging::TGraphic* graphic = picture_ ? picture_->Graphic() : nullptr;
+    const imaging::TGraphic* graphic = picture_ && !preview_ ? picture_->Graphic() : nullptr;
     if (graphic != nullptr && graphic->Kind() == imaging::TGraphicKind::Metafile) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         graphic->Draw(painter, stretch_ ? QRectF(rect()) : QRectF(0, 0, graphic->Width(), graphic->Height()));
@@ -99,10 +113,10 @@ QImage TPictureView::Shown() const {
 }
 
 void TPictureView::paintEvent(QPaintEvent*) {
-    const imaging::TGraphic* graphic = picture_ ? picture_->Graphic() : nullptr;
-    if (graphic == nullptr) return;
+    const imaging::TGraphic* graphic = picture_ && !preview_ ? picture_->Graphic() : nullptr;
+    if (graphic == nullptr && !preview_) return;
     QPainter painter(this);
-    if (graphic->Kind() == imaging::TGraphicKind::Metafile) {
+    if (graphic != nullptr && graphic->Kind() == imaging::TGraphicKind::Metafile) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.setRenderHint(QPainter::Antialiasing);
         graphic->Draw(painter, stretch_ ? QRectF(rect()) : QRectF(0, 0, graphic->Width(), graphic->Height()));

@@ -24,6 +24,12 @@ public:
     void SetPicture(const imaging::TPicture* picture, QImage prescaled = {});
     // Call after the shown picture was changed in place.
     void PictureChanged();
+    // Shows a preview in place of the picture until SetPicture or
+    // PictureChanged: `reduced` (the picture decoded at a reduced size) is
+    // always stretched to the control; `display` may hold it already
+    // stretched for the size the control will get.
+    void SetPreview(QImage reduced, QImage display = {});
+    bool ShowingPreview() const { return preview_; }
 
     void SetStretch(bool stretch);
     bool Stretch() const { return stretch_; }
@@ -44,6 +50,7 @@ private:
 
     const imaging::TPicture* picture_ = nullptr;
     bool stretch_ = false;
+    bool preview_ = false;
     QImage render_;               // the picture rendered at its own size
     mutable QImage scaled_;       // the source stretched to the control's size
     mutable qint64 scaledKey_ = 0;

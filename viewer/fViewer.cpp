@@ -5,6 +5,7 @@
 #include "GraphicError.h"
 #include "ImageFns.h"
 #include "ImageHelper.h"
+#include "JpegCodec.h"
 #include "PictureMessages.h"
 #include "PictureView.h"
 #include "Prefetch.h"
@@ -21,11 +22,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <set>
 
 namespace pixhold::viewer {
 
@@ -34,6 +37,13 @@ namespace {
 using imaging::TImageType;
 
 constexpr const char* kCategoryAll = "All";
+
+// The priorities of the full pictures decoded in the background (after the
+// first looks, 1 to kLookAhead + 1), and how long the user must rest before
+// they start.
+constexpr int kShownFull = 10;
+constexpr int kNextFull = 11;
+constexpr int kRestMs = 120;
 
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -149,7 +159,15 @@ TfrmViewer::TfrmViewer(store::TConfig& config, imaging::TPH& ph, store::TDM* dm,
     StatusBar1->setPalette(desktop);
     StatusBar1->setAutoFillBackground(true);
     modified_ = false;
-    if (workers != nullptr) prefetch_ = std::make_unique<TPrefetch>(*workers);
+    restTimer_ = new QTimer(this);
+    restTimer_->setSingleShot(true);
+    connect(restTimer_, &QTimer::timeout, this, [this] { RequestFullPictures(); });
+    if (workers != nullptr) {
+        prefetch_ = std::make_unique<TPrefetch>(*workers);
+        prefetch_->Finished = [this](const std::string& key, TPrefetch::TStage stage) {
+            if (stage == TPrefetch::TStage::Full) FullReady(key);
+        };
+    }
 }
 
 TfrmViewer::~TfrmViewer() = default;
@@ -223,6 +241,11 @@ void TfrmViewer::Command(const std::function<void()>& body) {
     } catch (...) {
     }
     --depth_;
+    if (depth_ == 0 && fullPending_) {
+        // The full picture came while the command ran.
+        fullPending_ = false;
+        ReplacePreview();
+    }
 }
 
 // ---- this viewer's own entry ---------------------------------------------------
@@ -298,7 +321,13 @@ void TfrmViewer::Show(int step) {
     HideBand();
     modified_ = false;
     picture_.Clear();
+    preview_ = false;
+    shownKey_.clear();
+    nextKey_.clear();
+    restTimer_->stop();
     Image1->SetPicture(&picture_);
+    if (step == 1 || step == -2) direction_ = 1;
+    if (step == -1) direction_ = -1;
     if (DatabaseMode()) {
         ShowRecordEntry(step);
     } else {
@@ -338,20 +367,21 @@ void TfrmViewer::ShowFolderEntry(int step) {
         return;
     }
 
-    const std::string path = FolderPath(names[index]);
-    std::shared_ptr<const TDecodedPicture> decoded;
-    if (prefetch_) decoded = prefetch_->Take(FileKey(path), [] { QCoreApplication::processEvents(); });
-    if (!decoded) decoded = std::make_shared<const TDecodedPicture>(DecodeFile(path));
+    TPictureSource source;
+    source.Path = FolderPath(names[index]);
+    const std::string key = FileKey(source.Path);
+    QImage display;
+    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display);
+    if (!decoded) decoded = DecodeHere(key, source);
     if (!decoded->Error.empty()) {
         FitImageToParent();
-        if (host_.Confirm(FromUtf8(decoded->Error) + QStringLiteral(" ") + FromUtf8(path) +
+        if (host_.Confirm(FromUtf8(decoded->Error) + QStringLiteral(" ") + FromUtf8(source.Path) +
                           QStringLiteral(" corrupt. Delete?"))) {
             Delete();
         }
         return;
     }
-    picture_ = decoded->Picture;
-    Present(FromUtf8(path), decoded->Display);
+    Present(FromUtf8(source.Path), *decoded, key, source, display);
 }
 
 void TfrmViewer::ShowRecordEntry(int step) {
@@ -395,39 +425,206 @@ void TfrmViewer::ShowRecordEntry(int step) {
     index = std::clamp(index, 0, std::max(0, count - 1));
 
     const QString name = FromUtf8(table.FieldByName("FileName").AsString());
-    std::shared_ptr<const TDecodedPicture> decoded;
-    if (prefetch_) decoded = prefetch_->Take(RecordKey(), [] { QCoreApplication::processEvents(); });
-    if (decoded && !decoded->Error.empty()) {
-        FitImageToParent();
-        throw imaging::EInvalidGraphic(decoded->Error);
-    }
-    QImage prescaled;
-    if (decoded) {
-        picture_ = decoded->Picture;
-        prescaled = decoded->Display;
-    } else {
+    const std::string key = RecordKey();
+    QImage display;
+    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display);
+    TPictureSource source;
+    if (!decoded) {
+        // The record is read here, on this thread; only the decoding may go elsewhere.
         try {
-            dm_->LoadRecordPicture(picture_);
+            source = RecordSource();
         } catch (...) {
-            picture_.Clear();
-            Image1->SetPicture(&picture_);
             FitImageToParent();
             throw;
         }
+        decoded = DecodeHere(key, source);
     }
-    Present(name, prescaled);
+    if (!decoded->Error.empty()) {
+        FitImageToParent();
+        throw imaging::EInvalidGraphic(decoded->Error);
+    }
+    Present(name, *decoded, key, source, display);
 }
 
-void TfrmViewer::Present(const QString& caption, QImage prescaled) {
-    Image1->SetPicture(&picture_, std::move(prescaled));
+std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& key, QImage& display) {
+    if (!prefetch_ || key.empty()) return nullptr;
+    const auto idle = [] { QCoreApplication::processEvents(); };
+    // The full picture when it is there already (shown before, or decoded
+    // ahead while the previous one was looked at), else the first look.
+    std::shared_ptr<const TDecodedPicture> decoded;
+    if (prefetch_->Ready(key, TPrefetch::TStage::Full)) {
+        decoded = prefetch_->Take(key, TPrefetch::TStage::Full, idle);
+        const auto look = prefetch_->Peek(key, TPrefetch::TStage::Look);
+        // The full picture is shown in the rendering of its preview.
+        if (decoded->Error.empty() && decoded->Display.isNull() && look && look->Preview) display = look->Display;
+    } else {
+        decoded = prefetch_->Take(key, TPrefetch::TStage::Look, idle);
+    }
+    if (decoded) prefetch_->CountHit();
+    return decoded;
+}
+
+std::shared_ptr<const TDecodedPicture> TfrmViewer::DecodeHere(const std::string& key, const TPictureSource& source) {
+    auto decoded = std::make_shared<const TDecodedPicture>(DecodeForDisplay(source, Place(), prefetch_ != nullptr));
+    // Kept like a first look decoded ahead (stepping back, Refresh).
+    if (prefetch_ && !key.empty() && decoded->Error.empty()) prefetch_->Put(key, TPrefetch::TStage::Look, decoded);
+    return decoded;
+}
+
+TPictureSource TfrmViewer::RecordSource() const {
+    store::TRecordImage image = dm_->ReadRecordImage();
+    TPictureSource source;
+    source.Type = image.Type;
+    source.Bytes = std::make_shared<const imaging::TByteVector>(std::move(image.Bytes));
+    return source;
+}
+
+TDisplayPlace TfrmViewer::Place() const {
+    TDisplayPlace place;
+    place.Client = Panel1->size();
+    place.Bevel = PanelBevel;
+    place.Stretch = !autoSize_;
+    return place;
+}
+
+void TfrmViewer::Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
+                         const TPictureSource& source, const QImage& display) {
+    shownKey_ = key;
+    if (decoded.Preview) {
+        // Shown at once; the full picture is decoded from the same bytes next.
+        preview_ = true;
+        previewSize_ = decoded.FullSize;
+        previewDisplay_ = decoded.Display;
+        shownSource_ = decoded.Source;
+        picture_.Clear();
+        Image1->SetPicture(&picture_);
+        Image1->SetPreview(decoded.Reduced, decoded.Display);
+    } else {
+        preview_ = false;
+        shownSource_ = source;
+        picture_ = decoded.Picture;
+        Image1->SetPicture(&picture_, display.isNull() ? decoded.Display : display);
+    }
     FitImageToParent();
     setWindowTitle(caption);
     if (OnPictureShown) OnPictureShown();
     PrefetchNeighbours();
+    // Full pictures are decoded once no key has come for a moment: while the
+    // keys come back to back, the workers decode only what goes on show.
+    if (prefetch_) restTimer_->start(kRestMs);
 }
 
-TDecodedPicture TfrmViewer::DecodeFile(const std::string& path) const {
-    return DecodeFileForDisplay(path, Panel1->size(), PanelBevel, !autoSize_);
+void TfrmViewer::RequestFullPictures() {
+    if (preview_) RequestFull(shownKey_, shownSource_, kShownFull);
+    // The next entry's full picture only when its first look was a preview
+    // (else that look is the picture), from the bytes the preview was made of.
+    if (!prefetch_ || nextKey_.empty()) return;
+    const auto look = prefetch_->Peek(nextKey_, TPrefetch::TStage::Look);
+    if (look && look->Preview) RequestFull(nextKey_, look->Source, kNextFull);
+}
+
+QSize TfrmViewer::PictureSize() const {
+    return preview_ ? previewSize_ : QSize(picture_.Width(), picture_.Height());
+}
+
+void TfrmViewer::InstallFull(const TDecodedPicture& full) {
+    preview_ = false;
+    picture_ = full.Picture;
+    // At the place's size the rendering of the preview stays on show: the
+    // eye sees no change.
+    Image1->SetPicture(&picture_, full.Display.isNull() ? previewDisplay_ : full.Display);
+    previewDisplay_ = QImage();
+    FitImageToParent();
+    if (OnFullPicture) OnFullPicture();
+}
+
+void TfrmViewer::FailShown(const std::string& error) {
+    // The preview showed, but the picture itself cannot be decoded: as when
+    // it cannot be decoded at all.
+    preview_ = false;
+    picture_.Clear();
+    Image1->SetPicture(&picture_);
+    FitImageToParent();
+    if (DatabaseMode()) throw imaging::EInvalidGraphic(error);
+    if (host_.Confirm(FromUtf8(error) + QStringLiteral(" ") + FromUtf8(shownSource_.Path) +
+                      QStringLiteral(" corrupt. Delete?"))) {
+        Delete();
+    }
+}
+
+bool TfrmViewer::EnsureFullPicture() {
+    if (!preview_) return true;
+    std::shared_ptr<const TDecodedPicture> full;
+    if (prefetch_) {
+        RequestFull(shownKey_, shownSource_, 0);
+        full = prefetch_->Take(shownKey_, TPrefetch::TStage::Full, [] { QCoreApplication::processEvents(); });
+    }
+    if (!full || full->Error == imaging::JpegCancelledMessage) {
+        full = std::make_shared<const TDecodedPicture>(DecodeFull(shownSource_, FullPlace()));
+    }
+    if (!full->Error.empty()) {
+        FailShown(full->Error);
+        return false;
+    }
+    InstallFull(*full);
+    return true;
+}
+
+void TfrmViewer::FullReady(const std::string& key) {
+    if (!preview_ || key != shownKey_) return;
+    if (depth_ > 0) {
+        // Put in place once the command under way is over.
+        fullPending_ = true;
+        return;
+    }
+    ReplacePreview();
+}
+
+void TfrmViewer::ReplacePreview() {
+    if (!preview_ || !prefetch_) return;
+    const auto full = prefetch_->Peek(shownKey_, TPrefetch::TStage::Full);
+    if (!full) return;
+    if (full->Error.empty()) {
+        // Only the picture changes hands: neither ViewerIndex nor tblData move.
+        InstallFull(*full);
+        return;
+    }
+    const std::string error = full->Error;
+    if (DatabaseMode()) {
+        ++depth_;
+        try {
+            FailShown(error);
+        } catch (...) {
+            host_.ReportError(std::current_exception());
+        }
+        --depth_;
+        return;
+    }
+    // The question may delete the entry: a command on it.
+    Command([this, error] {
+        if (preview_) FailShown(error);
+    });
+}
+
+TDisplayPlace TfrmViewer::FullPlace() const {
+    // Full pictures follow previews, whose renderings for the place are used.
+    TDisplayPlace place = Place();
+    place.Stretch = false;
+    return place;
+}
+
+void TfrmViewer::RequestFull(const std::string& key, const TPictureSource& source, int priority) {
+    if (!prefetch_ || key.empty()) return;
+    const TDisplayPlace place = FullPlace();
+    prefetch_->Request(key, TPrefetch::TStage::Full, priority,
+                       [source, place](const std::atomic<bool>& cancel) { return DecodeFull(source, place, &cancel); });
+}
+
+void TfrmViewer::RequestLook(const std::string& key, const TPictureSource& source, int priority) {
+    if (!prefetch_ || key.empty()) return;
+    const TDisplayPlace place = Place();
+    prefetch_->Request(key, TPrefetch::TStage::Look, priority,
+                       [source, place](const std::atomic<bool>&) { return DecodeForDisplay(source, place, true); });
 }
 
 std::string TfrmViewer::FileKey(const std::string& path) const {
@@ -444,35 +641,49 @@ std::string TfrmViewer::RecordKey() const {
 
 void TfrmViewer::PrefetchNeighbours() {
     if (!prefetch_) return;
+    using TStage = TPrefetch::TStage;
     const QStringList& names = ph_.ImageNames;
     if (names != prefetchNames_) {
         // Another list: what was decoded ahead may name other pictures now.
         prefetch_->Clear();
+        sources_.clear();
         prefetchNames_ = names;
     }
-    if (names.size() < 2) return;
-    const QSize client = Panel1->size();
-    const bool stretch = !autoSize_;
-    std::vector<std::string> keep;
+    // Most urgent first: the first looks at the entries ahead in the stepping
+    // direction, then the one behind. The full pictures (of the one on show
+    // and of the next) follow once the user rests (RequestFullPictures).
+    constexpr int kBehind = kLookAhead + 1;
+    std::vector<TPrefetch::TKeep> keep;
+    keep.push_back({shownKey_, TStage::Look, false});
+    keep.push_back({shownKey_, TStage::Full, false});
+    nextKey_.clear();
+    std::map<std::string, TPictureSource> sources;
     try {
+        // The neighbours: (distance, direction); the first is the next entry.
+        std::vector<int> offsets;
+        for (int d = 1; d <= kLookAhead; ++d) offsets.push_back(d * direction_);
+        offsets.push_back(-direction_);
+        std::vector<std::string> keys;
         if (!DatabaseMode()) {
+            const int count = static_cast<int>(names.size());
             const int index = ph_.ViewerIndex;
-            keep.push_back(FileKey(FolderPath(names[index])));
-            for (int by : {1, -1}) {
-                const int j = static_cast<int>((index + by + names.size()) % names.size());
-                const std::string path = FolderPath(names[j]);
-                const std::string key = FileKey(path);
-                if (key.empty()) continue;
-                keep.push_back(key);
-                prefetch_->Request(key, [path, client, stretch] {
-                    return DecodeFileForDisplay(path, client, PanelBevel, stretch);
-                });
+            if (count == 0 || index < 0 || index >= count) return;
+            std::set<int> seen{index};
+            for (std::size_t i = 0; i < offsets.size(); ++i) {
+                const int j = ((index + offsets[i]) % count + count) % count;
+                if (!seen.insert(j).second) {
+                    keys.emplace_back();
+                    continue;
+                }
+                TPictureSource source;
+                source.Path = FolderPath(names[j]);
+                keys.push_back(FileKey(source.Path));
+                sources[keys.back()] = source;
             }
         } else if (dm_ != nullptr && dm_->tblData.Active() && !dm_->tblData.IsEmpty()) {
             // The engine is used here, on this thread; the workers get bytes.
             engine::TCofferTable& table = dm_->tblData;
             const engine::TBookmark here = table.GetBookmark();
-            keep.push_back(RecordKey());
             struct TBack {
                 engine::TCofferTable& table;
                 const engine::TBookmark& here;
@@ -483,39 +694,64 @@ void TfrmViewer::PrefetchNeighbours() {
                     }
                 }
             } back{table, here};
-            for (int by : {1, -1}) {
+            std::set<engine::TBookmark> seen{here};
+            for (int offset : offsets) {
                 table.GotoBookmark(here);
-                if (by > 0) {
-                    table.Next();
-                    if (table.Eof()) table.First();
-                } else {
-                    table.Prior();
-                    if (table.Bof()) table.Last();
+                for (int moved = 0; moved < std::abs(offset); ++moved) {
+                    if (offset > 0) {
+                        table.Next();
+                        if (table.Eof()) table.First();
+                    } else {
+                        table.Prior();
+                        if (table.Bof()) table.Last();
+                    }
                 }
-                if (table.GetBookmark() == here) continue;
+                if (!seen.insert(table.GetBookmark()).second) {
+                    keys.emplace_back();
+                    continue;
+                }
                 const std::string key = RecordKey();
-                keep.push_back(key);
-                if (prefetch_->Has(key)) continue;
-                store::TRecordImage image = dm_->ReadRecordImage();
-                prefetch_->Request(key, [image = std::move(image), client, stretch] {
-                    return DecodeBytesForDisplay(image.Type, image.Bytes, client, PanelBevel, stretch);
-                });
+                keys.push_back(key);
+                const auto known = sources_.find(key);
+                if (known != sources_.end() && prefetch_->Has(key, TStage::Look)) {
+                    sources[key] = known->second;
+                } else if (!prefetch_->Has(key, TStage::Look)) {
+                    sources[key] = RecordSource();
+                }
             }
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::string& key = keys[i];
+            if (key.empty()) continue;
+            const bool behind = i + 1 == keys.size();
+            keep.push_back({key, TStage::Look, false});
+            // A full picture is kept for the entry behind (the one just left)
+            // once done, and decoded ahead for the next one.
+            keep.push_back({key, TStage::Full, i != 0});
+            if (i == 0) nextKey_ = key;
+            const auto source = sources.find(key);
+            if (source == sources.end()) continue;
+            RequestLook(key, source->second, behind ? kBehind : static_cast<int>(i) + 1);
         }
     } catch (...) {
         // Decoding ahead is only a help: showing the entry later decodes it then.
     }
     prefetch_->Retain(keep);
+    std::erase_if(sources, [this](const auto& entry) {
+        return !prefetch_->Has(entry.first, TPrefetch::TStage::Look) && !prefetch_->Has(entry.first, TPrefetch::TStage::Full);
+    });
+    if (DatabaseMode()) sources_ = std::move(sources);
 }
 
 // ---- fitting ---------------------------------------------------------------
 
 void TfrmViewer::FitImageToParent() {
-    const TFit fit = viewer::FitImageToParent(picture_.Width(), picture_.Height(), Panel1->width(), Panel1->height(),
+    const QSize size = PictureSize();
+    const TFit fit = viewer::FitImageToParent(size.width(), size.height(), Panel1->width(), Panel1->height(),
                                               PanelBevel);
     if (autoSize_) {
         Image1->SetStretch(false);
-        Image1->setGeometry(fit.Bounds.left(), fit.Bounds.top(), picture_.Width(), picture_.Height());
+        Image1->setGeometry(fit.Bounds.left(), fit.Bounds.top(), size.width(), size.height());
     } else {
         Image1->SetStretch(fit.Stretch);
         Image1->setGeometry(fit.Bounds);
@@ -674,6 +910,7 @@ void TfrmViewer::SaveImage1Click() {
         if (!modified_) return;
         const QString name = CurrentName();
         if (name.isEmpty()) return;
+        if (!EnsureFullPicture()) return;
         imaging::ConvertPictureToFormat(picture_, name.toStdString());
         if (!DatabaseMode()) {
             const std::string path = FolderPath(name);
@@ -697,6 +934,7 @@ void TfrmViewer::SaveAs() {
     const bool pasted = windowTitle() == PastedCaption;
     const TImageType code = pasted ? TImageType::Bitmap : EntryType();
     const QString name = pasted ? PastedCaption : CurrentName();
+    if (!EnsureFullPicture()) return;
     if (!picture_.HasGraphic()) return;
     THostMessages messages(host_);
     if (!DatabaseMode()) {
@@ -743,6 +981,7 @@ void TfrmViewer::SaveAs() {
 
 void TfrmViewer::Copy1Click() {
     Command([this] {
+        if (!EnsureFullPicture()) return;
         if (!picture_.HasGraphic()) return;
         THostMessages messages(host_);
         imaging::PictureToBitmap(picture_, windowTitle() == PastedCaption ? TImageType::Bitmap : EntryType(), messages);
@@ -759,7 +998,9 @@ void TfrmViewer::Paste1Click() {
             host_.ShowInformation(QStringLiteral("Clipboard does not contain a picture"));
             return;
         }
+        if (!autoSize_ && prefetch_) prefetch_->Clear();  // made for stretching
         autoSize_ = true;
+        preview_ = false;
         picture_.SetBitmap(imaging::TBitmap::FromImage(image));
         Image1->SetPicture(&picture_);
         FitImageToParent();
@@ -779,6 +1020,7 @@ void TfrmViewer::Crop1Click() {
         }
         const QRect rect = band_.CropRectangle();
         HideBand();
+        if (!EnsureFullPicture()) return;
         if (!picture_.HasGraphic()) return;
         THostMessages messages(host_);
         imaging::PictureToBitmap(picture_, code, messages);
@@ -796,6 +1038,7 @@ void TfrmViewer::RotateImage1Click() {
             host_.ShowMessage(QStringLiteral("This image type cannot be rotated"));
             return;
         }
+        if (!EnsureFullPicture()) return;
         if (!picture_.HasGraphic()) return;
         THostMessages messages(host_);
         imaging::PictureToBitmap(picture_, code, messages);
@@ -842,7 +1085,7 @@ void TfrmViewer::HideBand() {
 }
 
 void TfrmViewer::BandPress(QPoint point) {
-    band_.Press(point, Image1->pos(), Image1->Stretch(), QSize(picture_.Width(), picture_.Height()), Image1->size());
+    band_.Press(point, Image1->pos(), Image1->Stretch(), PictureSize(), Image1->size());
     Shape1->setGeometry(band_.Band());
     Shape1->raise();
     Shape1->show();
@@ -850,14 +1093,14 @@ void TfrmViewer::BandPress(QPoint point) {
 
 void TfrmViewer::BandMove(QPoint point) {
     if (!band_.Dragging()) return;
-    band_.Move(point, Image1->pos(), Image1->Stretch(), QSize(picture_.Width(), picture_.Height()), Image1->size());
+    band_.Move(point, Image1->pos(), Image1->Stretch(), PictureSize(), Image1->size());
     Shape1->setGeometry(band_.Band());
     Shape1->update();
 }
 
 void TfrmViewer::BandRelease(QPoint point) {
     if (!band_.Dragging()) return;
-    band_.Release(point, Image1->Stretch(), QSize(picture_.Width(), picture_.Height()), Image1->size());
+    band_.Release(point, Image1->Stretch(), PictureSize(), Image1->size());
 }
 
 bool TfrmViewer::eventFilter(QObject* watched, QEvent* event) {

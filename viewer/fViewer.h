@@ -3,18 +3,21 @@
 #include "CofferDataSet.h"
 #include "Picture.h"
 #include "IViewerHost.h"
+#include "Prefetch.h"
 #include "bmpRot.h"
 
 #include <QMainWindow>
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
 class QAction;
 class QMenu;
 class QStatusBar;
+class QTimer;
 
 namespace pixhold::imaging {
 class TPH;
@@ -30,8 +33,6 @@ namespace pixhold::viewer {
 
 class TPictureView;
 class TBandShape;
-class TPrefetch;
-struct TDecodedPicture;
 
 // The image viewer: one picture of the main list at a time, full window, with
 // stepping, crop, rotate, copy, paste, save, delete, recategorise and move.
@@ -77,7 +78,14 @@ public:
     void About1Click();
 
     bool Modified() const { return modified_; }
+    // The picture itself: empty while only its preview is on show.
     const imaging::TPicture& Picture() const { return picture_; }
+    // A large JPEG shows first as a preview (decoded at a reduced size for
+    // its place) until the full picture, decoded in the background, replaces
+    // it; every command that needs the picture itself waits for it first.
+    bool PreviewShown() const { return preview_; }
+    // The size of the picture on show (of the full picture during a preview).
+    QSize PictureSize() const;
     const imaging::TRubberBand& Band() const { return band_; }
     // This viewer's own entry.
     int EntryIndex() const { return index_; }
@@ -85,6 +93,8 @@ public:
     const TPrefetch* Prefetch() const { return prefetch_.get(); }
     // Runs each time a picture has been put on show (benchmarks, tests).
     std::function<void()> OnPictureShown;
+    // Runs each time the full picture has replaced its preview.
+    std::function<void()> OnFullPicture;
 
     // Components.
     QWidget* Panel1 = nullptr;
@@ -133,12 +143,32 @@ private:
     void SeekEntry();
     void ShowFolderEntry(int step);
     void ShowRecordEntry(int step);
-    // Puts the picture on show (and the caption), then decodes the neighbours ahead.
-    void Present(const QString& caption, QImage prescaled = {});
+    // What was decoded ahead for the key (the full picture, else the first
+    // look), or nothing; `display` may get the rendering to show it in.
+    std::shared_ptr<const TDecodedPicture> Decoded(const std::string& key, QImage& display);
+    // The current record's type and bytes.
+    TPictureSource RecordSource() const;
+    TDisplayPlace Place() const;
+    TDisplayPlace FullPlace() const;
+    // Decodes the entry on the spot (and keeps it with the ones decoded ahead).
+    std::shared_ptr<const TDecodedPicture> DecodeHere(const std::string& key, const TPictureSource& source);
+    // Puts the picture or its preview on show (and the caption), then
+    // decodes the neighbours ahead.
+    void Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
+                 const TPictureSource& source, const QImage& display = {});
+    // Makes sure the picture itself is on show (waiting for it or decoding
+    // it now); false when it cannot be decoded (the user was told).
+    bool EnsureFullPicture();
+    void InstallFull(const TDecodedPicture& full);
+    void FailShown(const std::string& error);
+    void FullReady(const std::string& key);
+    void ReplacePreview();
+    void RequestLook(const std::string& key, const TPictureSource& source, int priority);
+    void RequestFull(const std::string& key, const TPictureSource& source, int priority);
+    void RequestFullPictures();
     void PrefetchNeighbours();
     std::string FileKey(const std::string& path) const;
     std::string RecordKey() const;
-    TDecodedPicture DecodeFile(const std::string& path) const;
     void HideBand();
 
     // The entry's type code: of its name in the list (folder mode) or of the
@@ -175,6 +205,20 @@ private:
     QString name_;
     engine::TBookmark bookmark_;
     QStringList prefetchNames_;  // the list the prefetched entries belong to
+
+    // Entries ahead in the stepping direction whose first look is decoded ahead.
+    static constexpr int kLookAhead = 2;
+    int direction_ = 1;  // of the last step: 1 forward, -1 back
+    std::string shownKey_;
+    std::string nextKey_;  // the entry a step in the stepping direction shows
+    QTimer* restTimer_ = nullptr;
+    TPictureSource shownSource_;  // what the entry on show is decoded from
+    bool preview_ = false;
+    QSize previewSize_;
+    QImage previewDisplay_;  // the preview's rendering for the place
+    bool fullPending_ = false;
+    // Database mode: the records' bytes read for the entries decoded ahead.
+    std::map<std::string, TPictureSource> sources_;
 };
 
 }  // namespace pixhold::viewer
