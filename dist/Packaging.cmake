@@ -14,9 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.norvane.com/pixhold/)
+# The long description; CPack puts the summary line before it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "keeps pictures inside databases
-Pixhold keeps picture files inside databases instead of loose files on disk:
+    "Pixhold keeps picture files inside databases instead of loose files on disk:
 import folder trees of pictures (GIF, JPEG, PNG, BMP, ICO, WMF, EMF), sort
 them into categories, browse them as thumbnails, view, crop, rotate, convert
 and export them, and keep several picture databases, optionally
