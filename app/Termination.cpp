@@ -120,6 +120,9 @@ TTerminationWatch::~TTerminationWatch() {
     if (fd >= 0) ::close(fd);
     if (pipeRead >= 0) ::close(pipeRead);
     pipeRead = -1;
+    // Without a watch nothing asks the program to end.
+    requested = 0;
+    firstSignal = 0;
 }
 
 bool TTerminationWatch::EndRequested() {

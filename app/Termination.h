@@ -38,9 +38,10 @@ public:
     TTerminationWatch(const TTerminationWatch&) = delete;
     TTerminationWatch& operator=(const TTerminationWatch&) = delete;
 
-    // True once something asked the program to end: a signal (already in the
-    // handler, before any event loop has run), the session's end, or the
-    // application's Quit. main() tests it before it starts the event loop.
+    // True once something asked the program to end while the watch lives: a
+    // signal (already in the handler, before any event loop has run), the
+    // session's end, or the application's Quit. main() tests it before it
+    // starts the event loop; an import tests it between two files.
     static bool EndRequested();
     // The first signal received, or 0.
     static int FirstSignal();

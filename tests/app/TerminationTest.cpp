@@ -4,6 +4,10 @@
 
 #include "Termination.h"
 
+#include "DataModuleWindow.h"
+#include "FormFixture.h"
+#include "fDM.h"
+
 #include "ChildProcess.h"
 #include "TempDir.h"
 #include "TextFile.h"
@@ -14,6 +18,7 @@
 #include <QEvent>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QImage>
 #include <QTimer>
 
 #include <array>
@@ -192,6 +197,43 @@ TEST_F(TerminationWatchTest, AfterTheShutdownSignalsAreIgnored) {
         ::sigaction(number, nullptr, &after);
         EXPECT_EQ(after.sa_handler, SIG_IGN) << number << ": kept to the end of the process";
     }
+}
+
+// An import that runs when the program is asked to end stops before the next
+// file, as Esc stops it: the shut-down does not wait for a long folder.
+class TerminationDuringImportTest : public test::FormFixture {
+    TDefaultSignals defaults_;
+};
+
+TEST_F(TerminationDuringImportTest, ImportStopsBeforeTheNextFile) {
+    pixhold::test::TempDir data;
+    pixhold::test::TempDir pictures;
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        QImage picture(8, 8, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        ASSERT_TRUE(picture.save(QString::fromStdString((pictures / name).string())));
+    }
+    form->Config().DataFolder = data.folder();
+    TDataModuleWindow window(prompt, *form);
+    store::TDM dm(form->Config(), window);
+    dm.DataModuleCreate();
+    auto records = [&dm] {
+        int count = 0;
+        for (dm.tblData.First(); !dm.tblData.Eof(); dm.tblData.Next()) ++count;
+        return count;
+    };
+
+    {
+        TTerminationWatch watch;
+        dm.ImportPaths({(pictures / "a.png").string()});
+        ASSERT_EQ(records(), 1) << "without a signal the import stores its files";
+
+        std::raise(SIGTERM);
+        EXPECT_TRUE(window.ImportCancelRequested());
+        dm.ImportPaths({pictures.path().string()});
+        EXPECT_EQ(records(), 1) << "nothing more after the signal";
+    }
+    EXPECT_FALSE(window.ImportCancelRequested()) << "the request ends with the watch";
 }
 
 // Qt ends the process through exit() when the display connection breaks;
