@@ -5,6 +5,8 @@
 #   ./dev.sh test    build the sanitizer configuration and run every test
 #   ./dev.sh build   build the program only
 #   ./dev.sh bench   build the benchmarks (release configuration)
+#   ./dev.sh package build the Debian package build/package/pixhold_VERSION-1_ARCH.deb
+#   ./dev.sh screenshots  remake docs/images/*.png under Xvfb (dist/screenshots.sh)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,6 +17,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   xvfb xauth ccache
   imagemagick libmagickcore-6.q16-6-extra python3-pil libjpeg-turbo-progs
+  # Installing and packaging, and their checks: the desktop entry, the
+  # AppStream metadata, the manual pages, dpkg-shlibdeps and CPack's use of file.
+  desktop-file-utils appstream man-db dpkg-dev file
 )
 
 install_missing() {
@@ -83,8 +88,21 @@ case "$cmd" in
     build_release
     ls build/release/bench/bench_* 2>/dev/null || true
     ;;
+  package)
+    install_missing
+    build_release
+    rm -rf build/package
+    cpack --config build/release/CPackConfig.cmake -B build/package
+    rm -rf build/package/_CPack_Packages
+    ls build/package/pixhold_*.deb
+    ;;
+  screenshots)
+    install_missing
+    build_release
+    exec dist/screenshots.sh build/release docs/images
+    ;;
   *)
-    echo "usage: ./dev.sh run|test|build|bench" >&2
+    echo "usage: ./dev.sh run|test|build|bench|package|screenshots" >&2
     exit 2
     ;;
 esac

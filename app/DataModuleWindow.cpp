@@ -2,6 +2,7 @@
 
 #include "BusyCursor.h"
 #include "Prompt.h"
+#include "Termination.h"
 #include "fChangePassword.h"
 #include "fMain.h"
 
@@ -110,7 +111,9 @@ void TDataModuleWindow::ProcessMessages() {
 }
 
 bool TDataModuleWindow::ImportCancelRequested() {
-    return escape_->Take();
+    // Esc, or the program asked to end (a signal, the session's end): the
+    // import stops between two files, every stored picture whole.
+    return escape_->Take() || TTerminationWatch::EndRequested();
 }
 
 void TDataModuleWindow::RefreshImageList() {

@@ -12,12 +12,14 @@
 #include "QtPrompt.h"
 #include "Splash.h"
 #include "TableFiles.h"
+#include "Termination.h"
 #include "WorkerPool.h"
 #include "fDM.h"
 #include "fMain.h"
 
 #include <QApplication>
 
+#include <iostream>
 #include <memory>
 
 int main(int argc, char** argv) {
@@ -26,6 +28,12 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppTitle);
+    // The desktop entry it was started from (the window's icon and name on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.norvane.Pixhold"));
+    // From here on SIGTERM, SIGINT, SIGHUP and the end of the desktop session
+    // end the program as Exit does. Made first, so it is freed last: no signal
+    // can interrupt the shut-down below.
+    TTerminationWatch termination;
 
     auto splash = std::make_unique<TfrmSplash>();
     splash->ShowNow();
@@ -72,6 +80,17 @@ int main(int argc, char** argv) {
     }
     prompt.SetParent(form.get());
     TForm1& mainForm = *form;
+    // Settings written when the session asks for its data, and when the
+    // program ends without coming back here (a lost display connection).
+    auto saveSettingsNow = [&mainForm] {
+        try {
+            mainForm.Config().SaveSettings();
+        } catch (const std::exception& e) {
+            std::cerr << e.what() << '\n';
+        }
+    };
+    termination.OnCommitData = saveSettingsNow;
+    termination.SaveAtUnexpectedExit(saveSettingsNow);
     mainForm.Hooks().ListImageTables = [&mainForm] {
         return pixhold::store::ListImageTables(mainForm.Config().DataFolder);
     };
@@ -106,13 +125,16 @@ int main(int argc, char** argv) {
     splash.reset();
 
     int result = 0;
-    if (dm != nullptr && dm->tblData.Active()) {
+    // A signal during start-up ends the program before its window shows.
+    if (dm != nullptr && dm->tblData.Active() && !TTerminationWatch::EndRequested()) {
         form->show();
         result = QApplication::exec();
     }
 
     // Released most recent first: viewers, the data module, then the main
     // window, whose destruction saves the settings.
+    termination.OnCommitData = nullptr;
+    termination.SaveAtUnexpectedExit({});
     CloseViewers(mainForm);
     commands.reset();
     listFill.reset();
@@ -120,5 +142,6 @@ int main(int argc, char** argv) {
     prompt.SetParent(nullptr);
     form.reset();
     pixhold::engine::TCofferSessionList::Instance().ErrorReport = nullptr;
+    termination.IgnoreFromNowOn();
     return result;
 }

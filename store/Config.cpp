@@ -67,6 +67,22 @@ std::string TConfig::GetSettingsFolder() {
     return folder.empty() ? TempFolder() : folder;
 }
 
+std::string TConfig::DefaultDataFolder() const {
+    // Tables are data, not settings: they go below the per-user data folder.
+    // Without one (no home folder at all) they go beside the settings file.
+    const std::string dataHome = SpecialFolderPath(TSpecialFolder::LocalData);
+    const std::string beside = SettingsFolder + "Pixhold/";
+    if (dataHome.empty()) return beside;
+    const std::string standard = dataHome + "Norvane/Pixhold/";
+    // Earlier versions kept them beside the settings file by default; tables
+    // found there (and none in the new place) stay in use.
+    if (!DataFileExists(standard, "Default.dat") && DataFileExists(beside, "Default.dat") &&
+        DataFileExists(beside, "Thumbs.dat")) {
+        return beside;
+    }
+    return standard;
+}
+
 void TConfig::LoadSettings() {
     SettingsFolder = GetSettingsFolder();
     std::error_code ec;
@@ -96,11 +112,10 @@ void TConfig::LoadSettings() {
         if (DataFileExists(ProgramFolder, "Default.dat") && DataFileExists(ProgramFolder, "Thumbs.dat")) {
             DataFolder = ProgramFolder;
         } else {
-            const std::string standard = SettingsFolder + "Pixhold/";
-            DataFolder = ini.ReadString(Options, "DBPath", standard);
-            // An empty entry would otherwise become "/", the root folder.
-            if (DataFolder.empty()) DataFolder = standard;
-            DataFolder = WithSeparator(DataFolder);
+            // A missing entry takes the default; so does an empty one, which
+            // would otherwise become "/", the root folder.
+            DataFolder = WithSeparator(ini.ReadString(Options, "DBPath", ""));
+            if (DataFolder.empty()) DataFolder = DefaultDataFolder();
         }
 
         DeleteFilesAfterImport = ini.ReadBool(Options, "DeleteFilesAfterImport", false);

@@ -20,7 +20,8 @@ class TIniFile;
 // yourself before deleting also works, but the file is then written twice.)
 class TConfig {
 public:
-    // ProgramFolder is the folder of the running program file.
+    // ProgramFolder is the folder of the program's files: the running program
+    // file's folder, or share/pixhold/ of an installation (ShellFolders.h).
     TConfig();
     // ProgramFolder is `programFolder` (a separator is added when missing); for tests.
     explicit TConfig(std::string programFolder);
@@ -37,6 +38,9 @@ public:
     std::string GetSettingsFolder();
     // CurrentCategory, or empty when it is "All".
     std::string CategoryKey() const;
+    // The data folder when the settings name none: $XDG_DATA_HOME/Norvane/Pixhold/
+    // (see docs/settings.md); needs SettingsFolder.
+    std::string DefaultDataFolder() const;
 
     // Receives the error text when saving in the destructor fails.
     std::function<void(const std::string& message)> OnSaveError;

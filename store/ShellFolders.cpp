@@ -38,17 +38,24 @@ std::string HomeFolder() {
     return {};
 }
 
+// An XDG base folder: the variable when it is absolute, else the home folder
+// followed by the standard relative path.
+std::string XdgFolder(const char* variable, const char* belowHome) {
+    const std::string folder = AbsoluteEnv(variable);
+    if (!folder.empty()) return WithSeparator(folder);
+    const std::string home = HomeFolder();
+    if (!home.empty()) return WithSeparator(home) + belowHome;
+    return {};
+}
+
 }  // namespace
 
 std::string SpecialFolderPath(TSpecialFolder folder) {
     switch (folder) {
-        case TSpecialFolder::AppData: {
-            const std::string config = AbsoluteEnv("XDG_CONFIG_HOME");
-            if (!config.empty()) return WithSeparator(config);
-            const std::string home = HomeFolder();
-            if (!home.empty()) return WithSeparator(home) + ".config/";
-            return {};
-        }
+        case TSpecialFolder::AppData:
+            return XdgFolder("XDG_CONFIG_HOME", ".config/");
+        case TSpecialFolder::LocalData:
+            return XdgFolder("XDG_DATA_HOME", ".local/share/");
     }
     return {};
 }
@@ -69,9 +76,21 @@ std::string TempFolder() {
 std::string ProgramFileFolder() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && exe.has_parent_path()) return WithSeparator(exe.parent_path().string());
+    if (!ec && exe.has_parent_path()) return ProgramFilesFolder(exe.parent_path().string());
     const std::filesystem::path current = std::filesystem::current_path(ec);
     return ec ? std::string("./") : WithSeparator(current.string());
+}
+
+std::string ProgramFilesFolder(const std::string& exeFolder) {
+    namespace fs = std::filesystem;
+    const std::string folder = WithSeparator(exeFolder);
+    std::error_code ec;
+    if (fs::is_regular_file(folder + "Pixhold.hlp", ec)) return folder;
+    // The layout of an installation (the install rules put the program in
+    // bin/ and its files in share/pixhold/).
+    const fs::path installed = fs::path(folder).parent_path().parent_path() / "share" / "pixhold";
+    if (fs::is_directory(installed, ec)) return WithSeparator(installed.string());
+    return folder;
 }
 
 }  // namespace pixhold::store

@@ -8,11 +8,12 @@ namespace pixhold::store {
 // None of them throws; a folder that cannot be determined yields the empty text.
 
 enum class TSpecialFolder {
-    AppData,  // per-user application data: $XDG_CONFIG_HOME, else ~/.config
+    AppData,    // per-user application data (settings): $XDG_CONFIG_HOME, else ~/.config
+    LocalData,  // per-user data files (tables): $XDG_DATA_HOME, else ~/.local/share
 };
 
 // The special folder with a trailing separator, or empty when it cannot be
-// determined (no usable $XDG_CONFIG_HOME and no home folder).
+// determined (no usable environment variable and no home folder).
 std::string SpecialFolderPath(TSpecialFolder folder = TSpecialFolder::AppData);
 
 // The legacy settings location: the user's home folder ($HOME, else the
@@ -22,7 +23,16 @@ std::string WindowsFolder();
 // The user's temporary folder ($TMPDIR, else /tmp), with a trailing separator.
 std::string TempFolder();
 
-// The folder of the running program file, with a trailing separator.
+// The folder of the program's own files (help files, placeholder picture),
+// with a trailing separator: ProgramFilesFolder of the running program file's
+// folder (/proc/self/exe).
 std::string ProgramFileFolder();
+
+// Where a program installed in `exeFolder` keeps its files: `exeFolder` itself
+// when "Pixhold.hlp" is there (a build tree, or files kept beside the
+// program), else `exeFolder`/../share/pixhold/ when that folder exists (an
+// installation into PREFIX/bin and PREFIX/share/pixhold), else `exeFolder`.
+// With a trailing separator.
+std::string ProgramFilesFolder(const std::string& exeFolder);
 
 }  // namespace pixhold::store

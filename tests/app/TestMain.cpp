@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     pixhold::test::TempDir home;
     ::setenv("HOME", home.path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     ::testing::InitGoogleTest(&argc, argv);

@@ -63,8 +63,10 @@ protected:
     fs::path home = dir / "home";
     fs::path config = dir / "config";
     fs::path program = dir / "program";
+    fs::path data = dir / "data";
     ScopedEnv homeEnv{"HOME", home.string()};
     ScopedEnv configEnv{"XDG_CONFIG_HOME", config.string()};
+    ScopedEnv dataEnv{"XDG_DATA_HOME", data.string()};
 };
 
 TEST_F(ConfigTest, FirstStartWithNoFileAnywhereTakesTheDefaults) {
@@ -72,7 +74,8 @@ TEST_F(ConfigTest, FirstStartWithNoFileAnywhereTakesTheDefaults) {
         TConfig cfg(ProgramFolder());
         EXPECT_EQ(cfg.SettingsFolder, config.string() + "/Norvane/");
         EXPECT_TRUE(fs::is_directory(cfg.SettingsFolder));
-        EXPECT_EQ(cfg.DataFolder, cfg.SettingsFolder + "Pixhold/");
+        EXPECT_EQ(cfg.DataFolder, data.string() + "/Norvane/Pixhold/") << "tables are data, not settings";
+        EXPECT_FALSE(fs::exists(cfg.DataFolder)) << "the data module creates it";
         EXPECT_EQ(cfg.ProgramFolder, ProgramFolder());
         EXPECT_EQ(cfg.CurrentTable, "Default");
         EXPECT_EQ(cfg.LastMoveTableName, "Default");
@@ -172,7 +175,10 @@ struct DataFolderCase {
     const char* name;
     std::optional<std::string> dbPath;  // no value: key missing
     std::vector<std::string> besideProgram;
-    std::string expected;  // "<settings>" / "<program>" stand for those folders
+    std::string expected;  // "<data>", "<settings>", "<program>" stand for those folders
+    // Files in the earlier default folder (beside the settings file) and in the current one.
+    std::vector<std::string> besideSettings = {};
+    std::vector<std::string> inDataHome = {};
 };
 
 void PrintTo(const DataFolderCase& c, std::ostream* os) {
@@ -184,10 +190,22 @@ class ConfigDataFolderTest : public ConfigTest, public ::testing::WithParamInter
 TEST_P(ConfigDataFolderTest, ComesFromTheRightPlace) {
     const DataFolderCase& c = GetParam();
     fs::create_directories(config / "Norvane");
-    if (c.dbPath) WriteText(UserFile(), "[Options]\nDBPath=" + *c.dbPath + "\n");
+    if (c.dbPath) {
+        const std::string stored = *c.dbPath == "<settings>" ? config.string() + "/Norvane/Pixhold/" : *c.dbPath;
+        WriteText(UserFile(), "[Options]\nDBPath=" + stored + "\n");
+    }
     for (const std::string& name : c.besideProgram) WriteText(program / name, "");
+    for (const std::string& name : c.besideSettings) {
+        fs::create_directories(config / "Norvane" / "Pixhold");
+        WriteText(config / "Norvane" / "Pixhold" / name, "");
+    }
+    for (const std::string& name : c.inDataHome) {
+        fs::create_directories(data / "Norvane" / "Pixhold");
+        WriteText(data / "Norvane" / "Pixhold" / name, "");
+    }
 
     std::string expected = c.expected;
+    if (expected == "<data>") expected = data.string() + "/Norvane/Pixhold/";
     if (expected == "<settings>") expected = config.string() + "/Norvane/Pixhold/";
     if (expected == "<program>") expected = ProgramFolder();
     {
@@ -200,16 +218,26 @@ TEST_P(ConfigDataFolderTest, ComesFromTheRightPlace) {
 INSTANTIATE_TEST_SUITE_P(
     ConfigCases, ConfigDataFolderTest,
     ::testing::Values(
-        DataFolderCase{"Missing", std::nullopt, {}, "<settings>"},
+        DataFolderCase{"Missing", std::nullopt, {}, "<data>"},
         DataFolderCase{"Stored", std::string("/srv/pics/"), {}, "/srv/pics/"},
         DataFolderCase{"SeparatorAdded", std::string("/srv/pics"), {}, "/srv/pics/"},
         // An empty entry must not turn into "/", the root folder.
-        DataFolderCase{"EmptyEntry", std::string(""), {}, "<settings>"},
+        DataFolderCase{"EmptyEntry", std::string(""), {}, "<data>"},
+        // A stored folder is kept, also the earlier default beside the settings.
+        DataFolderCase{"StoredEarlierDefault", std::string("<settings>"), {}, "<settings>"},
+        // Tables in the earlier default place stay in use when the settings name no folder ...
+        DataFolderCase{"TablesInEarlierDefault", std::nullopt, {}, "<settings>", {"Default.dat", "THUMBS.DAT"}},
+        // ... unless the new place has tables too, or the earlier place is incomplete.
+        DataFolderCase{"TablesInBothPlaces", std::nullopt, {}, "<data>", {"Default.dat", "Thumbs.dat"},
+                       {"Default.dat"}},
+        DataFolderCase{"OnlyDefaultInEarlierDefault", std::nullopt, {}, "<data>", {"Default.dat"}},
+        DataFolderCase{"StoredWinsOverEarlierDefault", std::string("/srv/pics/"), {}, "/srv/pics/",
+                       {"Default.dat", "Thumbs.dat"}},
         DataFolderCase{"TablesBesideProgram", std::string("/srv/pics/"), {"Default.dat", "Thumbs.dat"}, "<program>"},
         DataFolderCase{"TablesBesideProgramAnyCase", std::string("/srv/pics/"), {"DEFAULT.DAT", "thumbs.Dat"},
                        "<program>"},
         DataFolderCase{"OnlyDefaultBesideProgram", std::string("/srv/pics/"), {"Default.dat"}, "/srv/pics/"},
-        DataFolderCase{"OnlyThumbsBesideProgram", std::nullopt, {"Thumbs.dat"}, "<settings>"}),
+        DataFolderCase{"OnlyThumbsBesideProgram", std::nullopt, {"Thumbs.dat"}, "<data>"}),
     [](const ::testing::TestParamInfo<DataFolderCase>& param) { return std::string(param.param.name); });
 
 struct StoredFlagCase {
@@ -323,6 +351,15 @@ TEST_F(ConfigTest, WithoutUsableXdgConfigHomeTheHomeConfigFolderIsUsed) {
     }
 }
 
+TEST_F(ConfigTest, WithoutUsableXdgDataHomeTablesGoBelowTheHomeFolder) {
+    for (const std::optional<std::string>& value : {std::optional<std::string>(), std::optional<std::string>(""),
+                                                    std::optional<std::string>("relative/dir")}) {
+        ScopedEnv xdg("XDG_DATA_HOME", value);
+        TConfig cfg(ProgramFolder());
+        EXPECT_EQ(cfg.DataFolder, home.string() + "/.local/share/Norvane/Pixhold/") << value.value_or("(unset)");
+    }
+}
+
 TEST_F(ConfigTest, ProgramFolderGetsASeparatorAndDefaultsToTheRunningProgram) {
     TConfig given(program.string());
     EXPECT_EQ(given.ProgramFolder, ProgramFolder());
@@ -341,6 +378,28 @@ TEST_F(ConfigTest, CategoryKeyIsEmptyForAll) {
     }
 }
 
+// Where the program finds its files, for each layout it may be run from.
+TEST(ConfigShellFoldersTest, ProgramFilesAreBesideTheProgramOrInShare) {
+    struct Layout {
+        const char* name;
+        bool helpBesideProgram;
+        bool shareFolder;
+        const char* expected;  // below the prefix
+    };
+    for (const Layout& c : {Layout{"build tree", true, false, "bin/"},
+                            Layout{"installed", false, true, "share/pixhold/"},
+                            Layout{"files beside win over share", true, true, "bin/"},
+                            Layout{"neither", false, false, "bin/"}}) {
+        test::TempDir prefix;
+        fs::create_directories(prefix / "bin");
+        if (c.helpBesideProgram) WriteText(prefix / "bin" / "Pixhold.hlp", "");
+        if (c.shareFolder) fs::create_directories(prefix / "share" / "pixhold");
+        const std::string expected = prefix.folder() + c.expected;
+        EXPECT_EQ(ProgramFilesFolder((prefix / "bin").string()), expected) << c.name;
+        EXPECT_EQ(ProgramFilesFolder(prefix.folder() + "bin/"), expected) << c.name << ", with a separator";
+    }
+}
+
 TEST(ConfigShellFoldersTest, FoldersFollowTheEnvironment) {
     test::TempDir dir;
     {
@@ -354,6 +413,20 @@ TEST(ConfigShellFoldersTest, FoldersFollowTheEnvironment) {
         ScopedEnv tmp("TMPDIR", std::nullopt);
         EXPECT_EQ(WindowsFolder(), (dir / "gone").string()) << "no separator when the folder does not exist";
         EXPECT_EQ(TempFolder(), "/tmp/");
+    }
+    {
+        ScopedEnv home("HOME", dir.path().string());
+        ScopedEnv config("XDG_CONFIG_HOME", (dir / "c").string());
+        ScopedEnv data("XDG_DATA_HOME", (dir / "d").string());
+        EXPECT_EQ(SpecialFolderPath(TSpecialFolder::AppData), (dir / "c").string() + "/");
+        EXPECT_EQ(SpecialFolderPath(TSpecialFolder::LocalData), (dir / "d").string() + "/");
+    }
+    {
+        ScopedEnv home("HOME", dir.path().string());
+        ScopedEnv config("XDG_CONFIG_HOME", "c");
+        ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+        EXPECT_EQ(SpecialFolderPath(TSpecialFolder::AppData), dir.folder() + ".config/") << "relative: ignored";
+        EXPECT_EQ(SpecialFolderPath(TSpecialFolder::LocalData), dir.folder() + ".local/share/");
     }
 }
 
