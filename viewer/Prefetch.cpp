@@ -327,16 +327,26 @@ QImage DisplayImage(const imaging::TPicture& picture, const TDisplayPlace& place
     return graphic->Render().scaled(fit.Bounds.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPlace& place, bool preview) {
-    TSourceBytes read;
+namespace {
+
+// The source's bytes; false with the reader's message in `failed` when they
+// cannot be read.
+bool ReadSourceOrFail(const TPictureSource& source, TSourceBytes& read, TDecodedPicture& failed) {
     try {
         read = ReadSource(source);
+        return true;
     } catch (const std::exception& error) {
-        TDecodedPicture failed;
         failed.Error = error.what();
-        return failed;
+        return false;
     }
+}
+
+}  // namespace
+
+TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPlace& place, bool preview) {
+    TSourceBytes read;
     TDecodedPicture result;
+    if (!ReadSourceOrFail(source, read, result)) return result;
     if (preview && MakePreview(result, source, read, place)) return result;
     return DecodeFullFrom(read, place, nullptr);
 }
@@ -344,13 +354,8 @@ TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPla
 TDecodedPicture DecodeFull(const TPictureSource& source, const TDisplayPlace& place,
                            const std::atomic<bool>* cancel) {
     TSourceBytes read;
-    try {
-        read = ReadSource(source);
-    } catch (const std::exception& error) {
-        TDecodedPicture failed;
-        failed.Error = error.what();
-        return failed;
-    }
+    TDecodedPicture failed;
+    if (!ReadSourceOrFail(source, read, failed)) return failed;
     return DecodeFullFrom(read, place, cancel);
 }
 
