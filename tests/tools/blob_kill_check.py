@@ -31,6 +31,8 @@ LONG = os.environ.get("PIXHOLD_LONG_TESTS") == "1"
 ROUNDS = int(sys.argv[2]) if len(sys.argv) > 2 else (70 if LONG else 12)
 SEED = int(sys.argv[3]) if len(sys.argv) > 3 else 1
 SIZES = (100_000, 3_000_000) if LONG else (20_000, 400_000)
+# How long after the first write to the BLOB file a kill may come.
+WRITE_WINDOW = 0.04 if LONG else 0.01
 MAX_RECORDS = 12
 
 rng = random.Random(SEED)
@@ -127,7 +129,7 @@ for round_ in range(ROUNDS):
         if during_writes:
             while process.poll() is None and os.stat(blob_file).st_mtime_ns == stamp:
                 pass
-            time.sleep(rng.uniform(0, 0.04))
+            time.sleep(rng.uniform(0, WRITE_WINDOW))
         else:
             time.sleep(rng.uniform(0, 1.05) * duration)
         process.send_signal(signal.SIGKILL)
