@@ -351,18 +351,26 @@ private:
     bool SameAsStored(const std::uint8_t* buffer, const std::uint8_t* stored) const;
     void CheckDuplicates(const std::uint8_t* image, const std::uint8_t* old, bool withDeleted);
     // Writes the changed BLOBs of the image into new chains and puts their
-    // references into the image; the chains of `old` they replace are added
-    // to `replaced`. Returns whether BLOB data was written.
-    bool StoreBlobs(std::uint8_t* image, const std::uint8_t* old, std::vector<recordbuffer::BlobSlot>& replaced);
+    // references into the image; the chains of `old` they replace are read
+    // first, into `releases`. Returns whether BLOB data was written.
+    bool StoreBlobs(std::uint8_t* image, const std::uint8_t* old, TBlobFile::TFreePlan& releases);
     // The BLOB chains a record names.
     std::vector<recordbuffer::BlobSlot> RecordChains(const std::uint8_t* image) const;
-    // Frees chains no record names any more; run after the records were
-    // written, so that a failure can only leave unused blocks behind.
-    void ReleaseChains(const std::vector<recordbuffer::BlobSlot>& chains);
+    // Reads and checks the chains that no record will name once the change
+    // is written, before the records are written; a chain that cannot be
+    // freed (damaged) is left out, for a repair to take back.
+    TBlobFile::TFreePlan PlanReleases(const std::vector<recordbuffer::BlobSlot>& chains);
+    // Frees the planned chains; run right after the records were written, so
+    // that a failure can only leave unused blocks behind. As the chains were
+    // read before, this only writes: the blocks and the header.
+    void ReleaseChains(TBlobFile::TFreePlan& plan);
     // The BLOB file's blocks and header, written before the records that name
     // the new chains.
     void WriteBlobBuffers();
-    void WriteTableBuffers(bool index);
+    // With `releases`, the old chains are freed between the records and the
+    // index pages, so that only the records' writes lie between the change
+    // and the return of the chains' space.
+    void WriteTableBuffers(bool index, TBlobFile::TFreePlan* releases = nullptr);
     // "Sys Text" upkeep (DataCursorText.cpp). The words of each text-indexed
     // field, upper-cased, without stop words; with `changesIn`, a memo field
     // counts only when that buffer holds its BLOB changed in this edit.

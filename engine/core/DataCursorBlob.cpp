@@ -4,7 +4,8 @@
 //
 // A changed BLOB is always written into a new chain under a new owner
 // identifier, and the old chain is freed in the same change: until the record
-// that names the new chain is written, the old value stays whole on disk.
+// that names the new chain is written, the old value stays whole on disk. The
+// old chain is read before the record is written and freed right after it.
 
 #include <algorithm>
 #include <cstring>
@@ -176,21 +177,20 @@ void TDataCursor::FreeAllBlobs() { blobs_.clear(); }
 
 // ---- BLOBs of a change, under the write lock ----------------------------------------------------
 
-bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old,
-                             std::vector<recordbuffer::BlobSlot>& replaced) {
+bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old, TBlobFile::TFreePlan& releases) {
     if (!table_->HasBlobFields()) return false;
     TBlobFile& file = table_->BlobFile();
     TDataFile& data = table_->DataFile();
-    bool wrote = false;
-    auto write = [&](const FieldDescriptor& f, const std::vector<std::uint8_t>& value) {
-        recordbuffer::BlobSlot slot;
-        if (!value.empty()) {
-            slot.ownerID = data.NextBlobOwnerID();
-            file.WriteValue(nullptr, slot.firstBlock, slot.ownerID, value.data(), value.size());
-        }
-        recordbuffer::SetBlobSlot(f, image, slot);
-        wrote = true;
+    // First what is to be written and what it replaces, reading all there is
+    // to read; then the writes, which take blocks off the free chain.
+    struct Write {
+        const FieldDescriptor* field;
+        const std::vector<std::uint8_t>* value;
     };
+    std::vector<Write> writes;
+    std::vector<std::vector<std::uint8_t>> copies;
+    copies.reserve(fields_.size());
+    std::vector<recordbuffer::BlobSlot> replaced;
     for (std::uint16_t n = 1; n <= fields_.size(); ++n) {
         const FieldDescriptor& f = fields_[n - 1];
         if (!IsBlobField(n)) continue;
@@ -200,7 +200,7 @@ bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old,
         const OpenBlobBuffer* blob = BlobOf(n, image);
         if (blob != nullptr && (blob->modified || (old == nullptr && !blob->value.empty()))) {
             // Changed, or a new record that must not share another's chain.
-            write(f, blob->value);
+            writes.push_back({&f, &blob->value});
             if (stored.firstBlock != 0) replaced.push_back(stored);
         } else if (old != nullptr) {
             recordbuffer::SetBlobSlot(f, image, stored);
@@ -210,15 +210,28 @@ bool TDataCursor::StoreBlobs(std::uint8_t* image, const std::uint8_t* old,
                                               : recordbuffer::GetBlobSlot(f, image);
             const bool present = blob != nullptr ? slot.firstBlock != 0 : recordbuffer::IsPresent(f, image);
             if (present && static_cast<std::int32_t>(slot.firstBlock) > 0) {
-                std::vector<std::uint8_t> value;
+                std::vector<std::uint8_t>& value = copies.emplace_back();
                 if (!file.ReadValue(nullptr, slot.firstBlock, slot.ownerID, value)) Raise(err::BlobBuffersCorrupt);
-                write(f, value);
+                writes.push_back({&f, &value});
             } else {
                 recordbuffer::SetBlobSlot(f, image, {});
             }
         }
     }
-    return wrote;
+    // The replaced chains are read now, before the header that takes the
+    // new chains' blocks goes out: from then on until the record is written,
+    // an interruption leaves the new blocks unused, so that stretch is kept
+    // short.
+    releases = PlanReleases(replaced);
+    for (const Write& w : writes) {
+        recordbuffer::BlobSlot slot;
+        if (!w.value->empty()) {
+            slot.ownerID = data.NextBlobOwnerID();
+            file.WriteValue(nullptr, slot.firstBlock, slot.ownerID, w.value->data(), w.value->size());
+        }
+        recordbuffer::SetBlobSlot(*w.field, image, slot);
+    }
+    return !writes.empty();
 }
 
 std::vector<recordbuffer::BlobSlot> TDataCursor::RecordChains(const std::uint8_t* image) const {
@@ -233,22 +246,48 @@ std::vector<recordbuffer::BlobSlot> TDataCursor::RecordChains(const std::uint8_t
 }
 
 void TDataCursor::WriteBlobBuffers() {
-    if (table_->Exclusive()) table_->RaiseChangeCounters(false, true, false);
-    else table_->WriteBlobBuffers(true);
+    if (table_->Exclusive()) {
+        table_->RaiseChangeCounters(false, true, false);
+    } else if (table_->InTransaction()) {
+        table_->WriteBlobBuffers(true);
+    } else {
+        // A new chain's header has gone out with its blocks (and moved the
+        // counter): written again it would only be one more write between
+        // the new blocks and the record that names them.
+        table_->WriteBlobBuffers(false);
+    }
 }
 
-void TDataCursor::ReleaseChains(const std::vector<recordbuffer::BlobSlot>& chains) {
-    if (chains.empty() || !table_->BlobFileOpen()) return;
+TBlobFile::TFreePlan TDataCursor::PlanReleases(const std::vector<recordbuffer::BlobSlot>& chains) {
+    TBlobFile::TFreePlan plan;
+    if (chains.empty() || !table_->BlobFileOpen()) return plan;
+    for (const recordbuffer::BlobSlot slot : chains) {
+        try {
+            table_->BlobFile().PlanFreeChain(slot.firstBlock, true, slot.ownerID, plan);
+        } catch (const ECofferEngineError&) {
+            // A damaged chain stays where it is: unused blocks, which the
+            // repair gives back, rather than a free chain through a value.
+        }
+    }
+    return plan;
+}
+
+void TDataCursor::ReleaseChains(TBlobFile::TFreePlan& plan) {
+    if (plan.blocks.empty() || !table_->BlobFileOpen()) return;
     try {
-        for (recordbuffer::BlobSlot slot : chains) table_->BlobFile().FreeBlobChain(nullptr, slot.firstBlock, true, slot.ownerID);
+        table_->BlobFile().FreePlanned(plan);
         WriteBlobBuffers();
     } catch (const ECofferEngineError&) {
-        // The change itself is written; what failed only leaves blocks that no
-        // record names (a repair or an optimise takes them back). The cached
-        // state of the BLOB file is read again from the disk.
+        // The records of the change are written; what failed only leaves
+        // blocks that no record names (a repair or an optimise takes them
+        // back). The BLOB file's cached state is read again from the disk;
+        // the other files' buffers (index pages still to be written) stay.
+        plan.blocks.clear();
+        plan.data.clear();
         if (!table_->Exclusive() && !table_->InTransaction()) {
             try {
-                table_->DiscardBuffers(false, true);
+                table_->BlobFile().ClearBlockCache();
+                table_->BlobFile().ReadHeader();
             } catch (...) {
                 // The next operation meets the same disk.
             }

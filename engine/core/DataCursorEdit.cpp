@@ -4,8 +4,10 @@
 //
 // Every change runs under the table's write lock and checks the unique keys
 // before it touches anything, so a duplicate or a failed constraint leaves the
-// table as it was. The files are written in one go at the end of a change
-// (records, then index pages, then BLOB blocks, each followed by its header).
+// table as it was. The files are written at the end of a change: new BLOB
+// chains with the BLOB header, then records, then index pages, each followed
+// by its header; chains that no record names any more are freed between the
+// records and the index pages.
 // A failure after the first cached change drops the caches and reads the
 // headers again, so nothing of the half-made change is written later.
 
@@ -303,10 +305,18 @@ void TDataCursor::CheckDuplicates(const std::uint8_t* image, const std::uint8_t*
 
 // Records, then index pages, each followed by its header (the BLOB file was
 // written before). An exclusive table keeps its changes cached; only the
-// counters move.
-void TDataCursor::WriteTableBuffers(bool index) {
-    if (table_->Exclusive()) table_->RaiseChangeCounters(true, false, index);
-    else table_->WriteBuffers(false, true, false, false, index);
+// counters move. Old chains to free go between the records and the pages.
+void TDataCursor::WriteTableBuffers(bool index, TBlobFile::TFreePlan* releases) {
+    if (table_->Exclusive()) {
+        table_->RaiseChangeCounters(true, false, index);
+        if (releases != nullptr) ReleaseChains(*releases);
+    } else if (releases != nullptr && !releases->blocks.empty()) {
+        table_->WriteRecordBuffers(true);
+        ReleaseChains(*releases);
+        table_->WriteBuffers(false, false, false, false, index);
+    } else {
+        table_->WriteBuffers(false, true, false, false, index);
+    }
 }
 
 void TDataCursor::Writing(const std::function<void(bool& touched)>& change) {
@@ -413,14 +423,16 @@ void TDataCursor::AppendRecord(std::uint8_t* buffer, bool reposition) {
 
             const TextWords words = TextWordsOf(image.data(), nullptr);
             touched = true;
-            std::vector<recordbuffer::BlobSlot> replaced;
-            // New chains and the BLOB header first: a failure later leaves
-            // only blocks no record names.
-            if (StoreBlobs(image.data(), nullptr, replaced)) WriteBlobBuffers();
             for (const TEditKeys::Slot& s : Keys().Slots()) {
                 if (s.slot == kDeletedSlot) continue;
                 s.Tree(index).InsertKey(s.Build(image.data()).data(), slot);
             }
+            // New chains and the BLOB header before the record: a failure
+            // later leaves only blocks no record names. They go out last of
+            // all that is prepared in memory, so that little lies between
+            // their header and the record (no key holds a BLOB).
+            TBlobFile::TFreePlan none;
+            if (StoreBlobs(image.data(), nullptr, none)) WriteBlobBuffers();
             TRecord* record = data.AllocateRecord(
                 nullptr, suppressAutoInc_ ? std::optional<std::uint32_t>(id) : std::nullopt);
             const bool expected = record->RecordNumber() == slot && record->RecordID() == id;
@@ -487,8 +499,6 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
             touched = true;
             const std::uint32_t id = recordbuffer::RecordID(image.data());
             if (suppressAutoInc_ && id > data.Header().lastRecordID) data.SetRecordIDCounter(id);
-            std::vector<recordbuffer::BlobSlot> replaced;
-            if (StoreBlobs(image.data(), old.data(), replaced)) WriteBlobBuffers();
             bool indexChanged = false;
             for (const TEditKeys::Slot& s : Keys().Slots()) {
                 const std::vector<std::uint8_t> oldKey = s.Build(old.data());
@@ -501,14 +511,17 @@ void TDataCursor::ModifyRecord(std::uint8_t* buffer, bool unlock, bool repositio
             }
             indexChanged =
                 UpdateTextIndex(oldWords, recordbuffer::RecordID(old.data()), newWords, id, target) || indexChanged;
+            // As for an insert: the new chains right before the record, the
+            // chains they replace read before that and freed right after it.
+            TBlobFile::TFreePlan releases;
+            if (StoreBlobs(image.data(), old.data(), releases)) WriteBlobBuffers();
             TRecord* record = data.GetRecord(nullptr, target);
             if (record == nullptr) Raise(err::RecordBuffersCorrupt);
             std::memcpy(record->Data(), image.data(), std::min<std::size_t>(recordSize_, record->Size()));
             record->SetModified();
             data.ReleaseRecord(record);
 
-            WriteTableBuffers(indexChanged);
-            ReleaseChains(replaced);
+            WriteTableBuffers(indexChanged, &releases);
             record_ = image;
             std::memcpy(buffer, image.data(), recordSize_);
             FreeAllBlobs();
@@ -569,8 +582,8 @@ void TDataCursor::DeleteRecord(const std::uint8_t* expected, bool reposition) {
             const std::uint32_t oldID = recordbuffer::RecordID(old.data());
             UpdateTextIndex(words, oldID, {}, oldID, target);
 
-            WriteTableBuffers(true);
-            ReleaseChains(RecordChains(old.data()));
+            TBlobFile::TFreePlan releases = PlanReleases(RecordChains(old.data()));
+            WriteTableBuffers(true, &releases);
             AfterOwnChange(target, TRecordChange::Deleted, nullptr, reposition, before);
         });
     }, [this](std::uint32_t n) { UnlockFor(n); });

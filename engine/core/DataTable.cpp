@@ -372,6 +372,21 @@ TContentStamp TDataTable::ContentStamp() {
     return stamp;
 }
 
+void TDataTable::WriteRecordBuffers(bool forceHeader) {
+    if (!open_ || readOnly_) return;
+    if (inTransaction_) {
+        RaiseChangeCounters(forceHeader, false, false);
+        return;
+    }
+    bool wrote = dataFile_->FlushRecords();
+    if (dataFile_->DescriptorsChanged()) {
+        dataFile_->WriteFieldDescriptors();
+        wrote = true;
+    }
+    wrote = dataFile_->WriteHeader(forceHeader) || wrote;
+    if (wrote && ForceBufferFlush()) dataFile_->FlushFile();
+}
+
 void TDataTable::WriteBlobBuffers(bool forceHeader) {
     if (!open_ || readOnly_ || !BlobFileOpen()) return;
     if (inTransaction_) {

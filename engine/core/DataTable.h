@@ -183,6 +183,10 @@ public:
     // writes them before the records that name new chains). Nothing happens
     // in a transaction, where the buffers stay in memory.
     void WriteBlobBuffers(bool forceHeader);
+    // Writes only the data file's modified records and its header (a change
+    // that frees old BLOB chains writes them before it frees the chains).
+    // In a transaction only the counter moves.
+    void WriteRecordBuffers(bool forceHeader);
     void FlushOSBuffers();
 
     // ---- the table's part of a directory transaction ----

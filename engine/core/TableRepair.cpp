@@ -88,6 +88,7 @@ public:
         CheckFreeBlocks();
         CheckIndexCounts();
         if (force_ || !indexesValid_) RebuildIndexes();
+        CheckUnusedBlocks();
         CheckRecordIDCounter();
         log_.Note("Repair of table " + table_.Name() + " " + "completed at " + NowText());
         return !log_.Found();
@@ -307,12 +308,14 @@ private:
                 else ClearBlob(record, f, n);
                 continue;
             }
-            table_.BlobFile().RepairBlobChain(log_, verifyOnly_, false, n, owner, first);
+            // The blocks the check walks are the ones the value holds.
+            chainBlocks_.clear();
+            table_.BlobFile().RepairBlobChain(log_, verifyOnly_, false, n, owner, first, &chainBlocks_);
             if (!verifyOnly_ && first == 0) {
                 record.SetFieldNull(f);
                 record.SetModified();
             }
-            if (first != 0) MarkChain(first);
+            MarkBlocks(chainBlocks_);
         }
     }
 
@@ -350,8 +353,13 @@ private:
         record.SetModified();
     }
 
-    // Notes the blocks of a value's chain as in use (the walk stops where a
-    // verify found the chain broken).
+    void MarkBlocks(const std::vector<std::uint32_t>& blocks) {
+        if (usedBlocks_.size() < blobBlocks_ + 1) usedBlocks_.resize(blobBlocks_ + 1, false);
+        for (const std::uint32_t b : blocks)
+            if (b <= blobBlocks_) usedBlocks_[b] = true;
+    }
+
+    // Notes the blocks of a value's chain as in use, walking it.
     void MarkChain(std::uint32_t first) {
         TBlobFile& blob = table_.BlobFile();
         const std::uint32_t blocks = blobBlocks_;
@@ -372,7 +380,8 @@ private:
         TBlobFile& blob = table_.BlobFile();
         const std::uint32_t blocks = blobBlocks_;
         usedBlocks_.resize(blocks + 1, false);
-        std::vector<bool> seen(blocks + 1, false);
+        std::vector<bool>& seen = freeBlocks_;
+        seen.assign(blocks + 1, false);
         TBlock* previous = nullptr;
         std::uint32_t b = blob.Header().firstFreeBlock;
         try {
@@ -400,6 +409,33 @@ private:
             throw;
         }
         if (previous != nullptr) blob.ReleaseBlock(previous);
+    }
+
+    // Blocks that neither a value nor the free chain holds are space no write
+    // can use again: what a write cut short leaves behind (new blocks taken
+    // before the record naming them was written, an old chain whose record
+    // was written before its blocks went back). They go on the free chain. A
+    // record the scan could not read may hold blocks that look unused, so
+    // after a failed step nothing is counted.
+    void CheckUnusedBlocks() {
+        if (!table_.BlobFileOpen() || failure_ || freeBlocks_.size() != blobBlocks_ + 1) return;
+        if (droppedBlobs_) {
+            // Records the rebuild deleted gave up their values: the blocks in
+            // use are those of the records that are left.
+            usedBlocks_.assign(blobBlocks_ + 1, false);
+            for (std::uint32_t n = 1; n <= RecordCount(); ++n) {
+                TRecordPin record(data_, n);
+                if (record->IsDeleted()) continue;
+                for (const FieldDescriptor& f : blobFields_) MarkChain(BlobFirstBlock(*record, f));
+            }
+        }
+        usedBlocks_.resize(blobBlocks_ + 1, false);
+        std::vector<std::uint32_t> unused;
+        for (std::uint32_t b = 1; b <= blobBlocks_; ++b)
+            if (!usedBlocks_[b] && !freeBlocks_[b]) unused.push_back(b);
+        if (unused.empty()) return;
+        log_.LogMessage(Fixed("Unused BLOB blocks not on the free chain"));
+        if (!verifyOnly_) table_.BlobFile().ReturnToFreeChain(unused);
     }
 
     // The first block a BLOB field refers to; 0 for none.
@@ -484,10 +520,13 @@ private:
             return true;
         }
         // A unique index cannot hold the record: it becomes a deleted record.
-        // Its BLOB references go; the blocks stay where they are (space that
-        // the next optimise gives back), as a damaged table may have let
-        // another record's chain run through them.
-        for (const FieldDescriptor& f : blobFields_) record->SetFieldNull(f);
+        // Its BLOB references go; the blocks are not freed here, as a damaged
+        // table may have let another record's chain run through them (the
+        // check of unused blocks gives back those no other value holds).
+        for (const FieldDescriptor& f : blobFields_) {
+            droppedBlobs_ = droppedBlobs_ || BlobFirstBlock(*record, f) != 0;
+            record->SetFieldNull(f);
+        }
         data_.FreeRecord(&*record);
         keys_->InsertStateKey(recordlayout::StatusDeleted, record->RecordID(), n);
         log_.LogMessage("Error rebuilding index keys for physical record # " + std::to_string(n) + ", " +
@@ -515,6 +554,9 @@ private:
     std::vector<FieldDescriptor> blobFields_;
     std::set<std::uint32_t> seen_;
     std::vector<bool> usedBlocks_;
+    std::vector<bool> freeBlocks_;  // on the free chain, once it was checked
+    std::vector<std::uint32_t> chainBlocks_;
+    bool droppedBlobs_ = false;  // the rebuild deleted a record that had a BLOB
     std::uint32_t blobBlocks_ = 0;
     std::uint32_t nextID_ = 0;
     std::uint32_t largestID_ = 0;

@@ -19,6 +19,10 @@ const std::array<std::uint8_t, blobfile::kMaxBlockSize> kZeros{};
 // Blocks up to this size are read straight through a staging buffer (see ReadStraight).
 constexpr std::uint32_t kStagedBlockSize = 2048;
 
+// The most data of blocks to be freed that a free plan keeps; the blocks
+// beyond it are read again when they are freed.
+constexpr std::size_t kKeptFreeData = 16u << 20;
+
 std::uint32_t BlocksFor(std::uint64_t bytes, std::uint32_t dataSize) {
     return static_cast<std::uint32_t>((bytes + dataSize - 1) / dataSize);
 }
@@ -209,8 +213,11 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         if (chain.size() == needed) rest = view.header.next;
     }
     // Then blocks of the free chain, last freed first, then new blocks at the end.
+    const std::size_t reused = chain.size();
+    std::size_t taken = 0;  // from the free chain
     std::uint32_t lastFree = 0;
     while (chain.size() < needed) {
+        if (header_.firstFreeBlock != 0) ++taken;
         chain.push_back(AllocateNumber(reader, needed - static_cast<std::uint32_t>(chain.size()), lastFree));
     }
     // A block met twice means a damaged chain: writing it would lose data.
@@ -221,33 +228,54 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Raise(err::BlobBuffersCorrupt);
     }
 
-    // The header goes out before the blocks: the blocks just taken from the
-    // free chain (and those added at the end) are then no longer free on the
-    // disk. Written after them, a failure in between would leave a free chain
-    // that runs through the new value's links into blocks at the end that the
-    // header does not count yet, which a later value takes again while the
-    // first still names them. A failure after the header leaves only blocks
-    // no record names.
-    if (!BuffersStayInMemory()) WriteHeader();
+    if (BuffersStayInMemory() || reused > 0) {
+        // The header goes out before the blocks: the blocks just taken from
+        // the free chain (and those added at the end) are then no longer free
+        // on the disk, whatever of the rewritten old value the blocks hold.
+        if (!BuffersStayInMemory()) WriteHeader();
+        StoreChain(chain, ascending, owner, data, length, 0, needed);
+    } else {
+        // A new chain. The blocks taken from the free chain are its head and
+        // the value uses them in the order the free chain runs through them,
+        // so writing them changes no link of the free chain on the disk but
+        // the last one's; blocks added at the end lie beyond the blocks the
+        // header on the disk counts. All the others therefore go out before
+        // the header that takes them, and that last one after it: a failure
+        // before the header leaves the free chain and the counted blocks as
+        // they were, with nothing lost, and one after it only blocks that no
+        // record names yet. The header first instead would lose the whole
+        // value's blocks to a failure during the write of its bytes.
+        const std::size_t last = taken > 0 ? taken - 1 : needed;
+        StoreChain(chain, ascending, owner, data, length, 0, std::min<std::size_t>(last, needed));
+        if (last + 1 < needed) StoreChain(chain, ascending, owner, data, length, last + 1, needed);
+        WriteHeader();
+        if (last < needed) StoreChain(chain, ascending, owner, data, length, last, last + 1);
+    }
+    firstBlock = chain.front();
+    // The old value was longer: the rest of its chain goes to the free chain.
+    if (rest != 0) FreeBlobChain(cursor, rest, true, owner);
+}
 
+void TBlobFile::StoreChain(const std::vector<std::uint32_t>& chain, bool ascending, std::uint32_t owner,
+                           const std::uint8_t* data, std::size_t length, std::size_t from, std::size_t to) {
+    if (from >= to) return;
     if (ascending && !encrypted_ && !BuffersStayInMemory()) {
         // The common case (a value appended, or rewritten in place): straight
         // from the value to the file without a plan per block.
-        StoreAscendingChain(chain, owner, data, length);
-        firstBlock = chain.front();
-        if (rest != 0) FreeBlobChain(cursor, rest, true, owner);
+        StoreAscendingChain(chain, owner, data, length, from, to);
         return;
     }
-
+    const std::uint32_t dataSize = BlockDataSize();
+    const std::size_t n = chain.size();
     std::vector<PlannedBlock> plan;
-    plan.reserve(needed);
-    for (std::uint32_t i = 0; i < needed; ++i) {
-        const std::size_t offset = static_cast<std::size_t>(i) * dataSize;
+    plan.reserve(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+        const std::size_t offset = i * dataSize;
         const std::size_t part = std::min<std::size_t>(dataSize, length - offset);
         PlannedBlock& block = plan.emplace_back();
         block.number = chain[i];
         block.header.previous = i == 0 ? 0 : chain[i - 1];
-        block.header.next = i + 1 < needed ? chain[i + 1] : 0;
+        block.header.next = i + 1 < n ? chain[i + 1] : 0;
         block.header.bytesUsed = static_cast<std::uint16_t>(part);
         block.header.owner = owner;
         block.header.totalSize = i == 0 ? static_cast<std::uint32_t>(length) : 0;
@@ -255,9 +283,6 @@ void TBlobFile::WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, st
         block.dataLength = part;
     }
     StoreBlocks(plan);
-    firstBlock = chain.front();
-    // The old value was longer: the rest of its chain goes to the free chain.
-    if (rest != 0) FreeBlobChain(cursor, rest, true, owner);
 }
 
 bool TBlobFile::FreeBlobChain(TCursorContext* /*cursor*/, std::uint32_t& firstBlock, bool adopt,
@@ -265,42 +290,79 @@ bool TBlobFile::FreeBlobChain(TCursorContext* /*cursor*/, std::uint32_t& firstBl
     if (firstBlock == 0) return false;
     // The whole chain is checked before any block is freed, so a damaged chain
     // leaves the free chain as it was.
+    TFreePlan plan;
+    PlanFreeChain(firstBlock, adopt, owner, plan);
+    FreePlanned(plan);
+    firstBlock = 0;
+    return true;
+}
+
+void TBlobFile::PlanFreeChain(std::uint32_t firstBlock, bool adopt, std::uint32_t owner, TFreePlan& plan) {
+    if (firstBlock == 0) return;
+    const std::size_t dataSize = BlockDataSize();
+    const std::size_t start = plan.blocks.size();
     TBlockRunReader reader(*this, nullptr);
-    std::vector<PlannedBlock> plan;
     std::uint32_t number = firstBlock;
     std::uint32_t previous = 0;
     std::uint32_t expected = 0;  // blocks the first block's total size calls for
-    for (;;) {
-        if (number == 0 || number > BlockCount()) Raise(err::BlobBuffersCorrupt);
-        // A chain longer than the file has blocks runs in a circle.
-        if (plan.size() >= BlockCount()) Raise(err::BlobBuffersCorrupt);
-        TBlockRunReader::View view;
-        const auto taken = static_cast<std::uint32_t>(plan.size());
-        const std::uint32_t ahead = plan.empty() ? readAheadCount_
-                                    : expected > taken ? expected - taken : 1;
-        reader.Get(number, ahead, previous != 0 ? DirectionOf(previous, number) : ReadDirection::Forward,
-                   view);
-        if (view.cached != nullptr && view.cached->Pinned()) Raise(err::BlobBuffersCorrupt);
-        if (view.header.owner != owner && !adopt) Raise(err::BlobBuffersCorrupt);
-        if (plan.empty()) expected = BlocksFor(view.header.totalSize, BlockDataSize());
-        PlannedBlock block{number, view.header, nullptr, 0};
-        block.header.owner = owner;
-        plan.push_back(block);
-        previous = number;
-        number = view.header.next;
-        if (number == 0) break;
+    try {
+        for (;;) {
+            if (number == 0 || number > BlockCount()) Raise(err::BlobBuffersCorrupt);
+            const auto taken = static_cast<std::uint32_t>(plan.blocks.size() - start);
+            // A chain longer than the file has blocks runs in a circle.
+            if (taken >= BlockCount()) Raise(err::BlobBuffersCorrupt);
+            TBlockRunReader::View view;
+            const std::uint32_t ahead = taken == 0 ? readAheadCount_ : expected > taken ? expected - taken : 1;
+            reader.Get(number, ahead, previous != 0 ? DirectionOf(previous, number) : ReadDirection::Forward,
+                       view);
+            if (view.cached != nullptr && view.cached->Pinned()) Raise(err::BlobBuffersCorrupt);
+            if (view.header.owner != owner && !adopt) Raise(err::BlobBuffersCorrupt);
+            if (taken == 0) expected = BlocksFor(view.header.totalSize, BlockDataSize());
+            PlannedBlock block{number, view.header, nullptr, 0};
+            block.header.owner = owner;
+            plan.blocks.push_back(block);
+            // The data stays as it is. Kept here (up to a bound), the freeing
+            // need not read it again.
+            if (plan.data.size() + dataSize <= kKeptFreeData && plan.data.size() == (plan.blocks.size() - 1) * dataSize)
+                plan.data.insert(plan.data.end(), view.data, view.data + dataSize);
+            previous = number;
+            number = view.header.next;
+            if (number == 0) break;
+        }
+    } catch (...) {
+        plan.blocks.resize(start);
+        plan.data.resize(std::min(plan.data.size(), start * dataSize));
+        throw;
     }
+}
+
+void TBlobFile::FreePlanned(TFreePlan& plan) {
+    if (plan.blocks.empty()) return;
+    const std::size_t dataSize = BlockDataSize();
+    // Chains that share a block (a damaged table) would put it on the free
+    // chain twice, which then runs in a circle.
+    std::vector<std::uint32_t> numbers;
+    numbers.reserve(plan.blocks.size());
+    for (const PlannedBlock& block : plan.blocks) numbers.push_back(block.number);
+    std::sort(numbers.begin(), numbers.end());
+    if (std::adjacent_find(numbers.begin(), numbers.end()) != numbers.end()) Raise(err::BlobBuffersCorrupt);
     // Each block in turn goes on top of the free chain.
     std::uint32_t head = header_.firstFreeBlock;
-    for (PlannedBlock& block : plan) {
+    for (std::size_t i = 0; i < plan.blocks.size(); ++i) {
+        PlannedBlock& block = plan.blocks[i];
+        if (block.number == 0 || block.number > BlockCount()) Raise(err::BlobBuffersCorrupt);
         block.header.next = head;
+        if ((i + 1) * dataSize <= plan.data.size()) {
+            block.data = plan.data.data() + i * dataSize;
+            block.dataLength = dataSize;
+        }
         head = block.number;
     }
-    StoreBlocks(plan);
+    StoreBlocks(plan.blocks);
     header_.firstFreeBlock = head;
     SetHeaderChanged();
-    firstBlock = 0;
-    return true;
+    plan.blocks.clear();
+    plan.data.clear();
 }
 
 void TBlobFile::GatherBlock(std::uint32_t number, const BlobBlockHeader& header, const std::uint8_t* data,
@@ -330,14 +392,15 @@ std::uint8_t* TBlobFile::GatherImages(std::uint32_t first, std::uint32_t last, s
 }
 
 void TBlobFile::StoreAscendingChain(const std::vector<std::uint32_t>& chain, std::uint32_t owner,
-                                    const std::uint8_t* data, std::size_t length) {
+                                    const std::uint8_t* data, std::size_t length, std::size_t from,
+                                    std::size_t to) {
     const std::size_t dataSize = BlockDataSize();
     const std::uint32_t runLimit = TBlockRunReader::RunBlocks(blockSize_);
     const std::size_t n = chain.size();
-    std::size_t i = 0;
-    while (i < n) {
+    std::size_t i = from;
+    while (i < to) {
         std::size_t j = i + 1;
-        while (j < n && j - i < runLimit && chain[j] == chain[j - 1] + 1) ++j;
+        while (j < to && j - i < runLimit && chain[j] == chain[j - 1] + 1) ++j;
         std::uint8_t* blockImages = nullptr;
         std::uint8_t* headerImages = GatherImages(chain[i], chain[j - 1], blockImages);
         writePieces_.clear();

@@ -78,6 +78,28 @@ public:
     // checked before anything is freed. Returns whether anything was freed.
     bool FreeBlobChain(TCursorContext* cursor, std::uint32_t& firstBlock, bool adopt,
                        std::uint32_t owner);
+
+    // One block as it is to be written: number, header and data (data null:
+    // the block keeps the data it has).
+    struct PlannedBlock {
+        std::uint32_t number;
+        BlobBlockHeader header;
+        const std::uint8_t* data;
+        std::size_t dataLength;
+    };
+    // A chain read and checked ahead of its freeing, so that the freeing
+    // itself only writes: the blocks, in chain order, with their data.
+    struct TFreePlan {
+        std::vector<PlannedBlock> blocks;
+        std::vector<std::uint8_t> data;
+    };
+    // The first half of FreeBlobChain: reads and checks the chain (the same
+    // errors) and adds it to the plan; nothing changes yet.
+    void PlanFreeChain(std::uint32_t firstBlock, bool adopt, std::uint32_t owner, TFreePlan& plan);
+    // The second half: puts the planned blocks on the free chain (each block
+    // in turn on top, as FreeBlock does) and empties the plan. The header is
+    // marked changed, not written.
+    void FreePlanned(TFreePlan& plan);
     // Writes modified, unpinned blocks in runs of consecutive numbers.
     bool FlushBlocks();
     void TrimBlockCache();
@@ -101,9 +123,16 @@ public:
     // Verification and repair; the findings go to the cursor's message log.
     // True when nothing was found.
     bool RepairFile(TCursorContext& cursor, bool verifyOnly);
+    // With `chain`, the blocks the value holds after the check are added to it
+    // (in verify, as far as the walk went); none when the reference is, or in
+    // repair would be, cleared.
     bool RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool adopt,
                          std::uint32_t recordNumber, std::uint32_t owner,
-                         std::uint32_t& firstBlock);
+                         std::uint32_t& firstBlock, std::vector<std::uint32_t>* chain = nullptr);
+    // Puts blocks that neither a value nor the free chain holds on the free
+    // chain, the highest first, so that the chain then runs through them in
+    // ascending order. `blocks` ascending, each within the block count.
+    void ReturnToFreeChain(const std::vector<std::uint32_t>& blocks);
 
     // The blocks the header counts (a damaged next block number of 0 counts none).
     std::uint32_t BlockCount() const { return header_.nextBlockNumber == 0 ? 0 : header_.nextBlockNumber - 1; }
@@ -143,17 +172,14 @@ private:
     bool ShortReadAllowed() const;
     // Writes the blocks (number, header, data) straight to the file in runs,
     // or into the cache while buffers must stay in memory.
-    struct PlannedBlock {
-        std::uint32_t number;
-        BlobBlockHeader header;
-        const std::uint8_t* data;  // nullptr: keep the block's current data
-        std::size_t dataLength;
-    };
     void StoreBlocks(std::vector<PlannedBlock>& blocks);
-    // A value's chain in ascending block order, written straight from the
-    // value in runs (plain tables, outside a transaction).
+    // Blocks from..to-1 of a value's chain, its bytes `data` of `length`.
+    void StoreChain(const std::vector<std::uint32_t>& chain, bool ascending, std::uint32_t owner,
+                    const std::uint8_t* data, std::size_t length, std::size_t from, std::size_t to);
+    // Blocks from..to-1 of a value's chain in ascending block order, written
+    // straight from the value in runs (plain tables, outside a transaction).
     void StoreAscendingChain(const std::vector<std::uint32_t>& chain, std::uint32_t owner,
-                             const std::uint8_t* data, std::size_t length);
+                             const std::uint8_t* data, std::size_t length, std::size_t from, std::size_t to);
     // Adds one block of a gather write to writePieces_: its header encoded at
     // `headerImage` and its data where it is, or, when the block is cached, the
     // cached block updated and its whole image at `blockImage` (null when no

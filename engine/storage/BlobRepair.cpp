@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "BlobFile.h"
+#include "BlockRunReader.h"
 #include "EngineError.h"
 
 namespace pixhold::engine {
@@ -85,7 +86,7 @@ bool TBlobFile::RepairFile(TCursorContext& cursor, bool verifyOnly) {
 
 bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool adopt,
                                 std::uint32_t recordNumber, std::uint32_t owner,
-                                std::uint32_t& firstBlock) {
+                                std::uint32_t& firstBlock, std::vector<std::uint32_t>* chain) {
     if (firstBlock == 0) return true;
     bool clean = true;
     auto report = [&](const char* start) {
@@ -126,6 +127,8 @@ bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool ad
     }
 
     std::unordered_set<std::uint32_t> visited{firstBlock};
+    // The blocks of the value as the walk leaves it, in chain order.
+    std::vector<std::uint32_t> walked{firstBlock};
     std::int64_t sum = 0;
     std::uint32_t previous = 0;
     auto cutAfter = [&](TBlock* block) {
@@ -185,6 +188,7 @@ bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool ad
                 }
             }
             visited.insert(next);
+            walked.push_back(next);
             previous = current->Number();
             ReleaseBlock(current);
             current = following;
@@ -199,8 +203,8 @@ bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool ad
         report(kSizeMismatch);
         // Nothing of the value is left: the reference goes (a value of
         // length 0 is stored as none).
-        if (!verifyOnly && sum == 0) {
-            firstBlock = 0;
+        if (sum == 0) {
+            if (!verifyOnly) firstBlock = 0;
             return false;
         }
         if (!verifyOnly) {
@@ -209,7 +213,34 @@ bool TBlobFile::RepairBlobChain(TCursorContext& cursor, bool verifyOnly, bool ad
             first->SetModified();
         }
     }
+    if (chain != nullptr) chain->insert(chain->end(), walked.begin(), walked.end());
     return clean;
+}
+
+void TBlobFile::ReturnToFreeChain(const std::vector<std::uint32_t>& blocks) {
+    if (blocks.empty()) return;
+    // Only the next field changes: each block's header as it is now.
+    const std::uint32_t runLimit = TBlockRunReader::RunBlocks(blockSize_);
+    TBlockRunReader reader(*this, nullptr);
+    std::vector<PlannedBlock> plan;
+    plan.reserve(blocks.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        std::size_t ahead = 1;
+        while (!reader.Holds(blocks[i]) && i + ahead < blocks.size() && ahead < runLimit &&
+               blocks[i + ahead] == blocks[i] + ahead)
+            ++ahead;
+        TBlockRunReader::View view;
+        reader.Get(blocks[i], static_cast<std::uint32_t>(ahead), ReadDirection::Forward, view);
+        plan.push_back({blocks[i], view.header, nullptr, 0});
+    }
+    std::uint32_t head = header_.firstFreeBlock;
+    for (auto block = plan.rbegin(); block != plan.rend(); ++block) {
+        block->header.next = head;
+        head = block->number;
+    }
+    StoreBlocks(plan);
+    header_.firstFreeBlock = head;
+    SetHeaderChanged();
 }
 
 }  // namespace pixhold::engine

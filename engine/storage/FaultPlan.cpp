@@ -14,6 +14,16 @@ void TFaultPlan::FailNth(FileOp op, std::uint64_t n) {
     failAt_[static_cast<int>(op)] = n;
 }
 
+void TFaultPlan::FailFrom(FileOp op, std::uint64_t n) {
+    std::lock_guard lock(mutex_);
+    failFrom_[static_cast<int>(op)] = n;
+}
+
+bool TFaultPlan::Fails(FileOp op, std::uint64_t n) const {
+    const int i = static_cast<int>(op);
+    return n == failAt_[i] || (failFrom_[i] != 0 && n >= failFrom_[i]);
+}
+
 void TFaultPlan::ShortWriteNth(std::uint64_t n, std::size_t bytes) {
     std::lock_guard lock(mutex_);
     shortWriteAt_ = n;
@@ -51,7 +61,7 @@ bool TFaultPlan::Covers(const std::string& fileName) const {
 bool TFaultPlan::OnRead() {
     std::lock_guard lock(mutex_);
     const auto n = ++counts_[static_cast<int>(FileOp::Read)];
-    if (n == failAt_[static_cast<int>(FileOp::Read)]) {
+    if (Fails(FileOp::Read, n)) {
         ++faults_;
         return false;
     }
@@ -61,7 +71,7 @@ bool TFaultPlan::OnRead() {
 bool TFaultPlan::OnFlush() {
     std::lock_guard lock(mutex_);
     const auto n = ++counts_[static_cast<int>(FileOp::Flush)];
-    if (n == failAt_[static_cast<int>(FileOp::Flush)]) {
+    if (Fails(FileOp::Flush, n)) {
         ++faults_;
         return false;
     }
@@ -71,7 +81,7 @@ bool TFaultPlan::OnFlush() {
 std::int64_t TFaultPlan::OnWrite(std::size_t count) {
     std::lock_guard lock(mutex_);
     const auto n = ++counts_[static_cast<int>(FileOp::Write)];
-    if (n == failAt_[static_cast<int>(FileOp::Write)]) {
+    if (Fails(FileOp::Write, n)) {
         ++faults_;
         return -1;
     }

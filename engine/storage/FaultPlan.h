@@ -29,6 +29,9 @@ public:
 
     // The n-th operation of that kind fails outright (nothing is transferred).
     void FailNth(FileOp op, std::uint64_t n);
+    // The n-th operation of that kind and every later one fail outright, as
+    // when the process ended there (a test of a crash runs on until it ends).
+    void FailFrom(FileOp op, std::uint64_t n);
     // The n-th write transfers only the first `bytes` bytes and reports that.
     void ShortWriteNth(std::uint64_t n, std::size_t bytes);
     // After `bytes` bytes have been written in all, the disk is full: a write
@@ -50,10 +53,13 @@ public:
     std::int64_t OnWrite(std::size_t count);
 
 private:
+    bool Fails(FileOp op, std::uint64_t n) const;
+
     std::string suffix_;
     mutable std::mutex mutex_;
     std::uint64_t counts_[3] = {0, 0, 0};
     std::uint64_t failAt_[3] = {0, 0, 0};
+    std::uint64_t failFrom_[3] = {0, 0, 0};
     std::uint64_t shortWriteAt_ = 0;
     std::size_t shortWriteBytes_ = 0;
     bool diskLimited_ = false;

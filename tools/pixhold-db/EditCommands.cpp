@@ -118,16 +118,25 @@ int RunUpdate(const CommandLine& line, std::ostream& out) {
     OpenTable table(line.folder, line.table, line.Value("password").value_or(""), false);
     TDataCursor& cursor = table.Cursor();
     std::vector<std::uint8_t> record(cursor.RecordSize());
-    if (!FindByKey(table, key, record)) throw ToolError("update: no record has the key '" + key + "'");
-    const int code = cursor.GetCurrentRecord(record.data(), true);
-    if (code != 0) throw ECofferEngineError(static_cast<std::uint16_t>(code), {.table = table.Name()});
-    try {
-        Assign(table, line, record);
-        cursor.ModifyRecord(record.data(), true, true);
-    } catch (...) {
-        cursor.FreeAllBlobs();
-        cursor.CancelRecord();
-        throw;
+    // Another program that changed the record since it was found: found
+    // again, and the change made on what it holds now.
+    for (int retries = 0;;) {
+        if (!FindByKey(table, key, record)) throw ToolError("update: no record has the key '" + key + "'");
+        try {
+            const int code = cursor.GetCurrentRecord(record.data(), true);
+            if (code != 0) throw ECofferEngineError(static_cast<std::uint16_t>(code), {.table = table.Name()});
+            try {
+                Assign(table, line, record);
+                cursor.ModifyRecord(record.data(), true, true);
+            } catch (...) {
+                cursor.FreeAllBlobs();
+                cursor.CancelRecord();
+                throw;
+            }
+            break;
+        } catch (const ECofferEngineError& e) {
+            if (!table.RetryAfterConflict(e.ErrorCode(), retries)) throw;
+        }
     }
     out << "updated 1 record\n";
     return 0;
@@ -138,8 +147,15 @@ int RunDelete(const CommandLine& line, std::ostream& out) {
     OpenTable table(line.folder, line.table, line.Value("password").value_or(""), false);
     TDataCursor& cursor = table.Cursor();
     std::vector<std::uint8_t> record(cursor.RecordSize());
-    if (!FindByKey(table, key, record)) throw ToolError("delete: no record has the key '" + key + "'");
-    cursor.DeleteRecord(record.data(), false);
+    for (int retries = 0;;) {
+        if (!FindByKey(table, key, record)) throw ToolError("delete: no record has the key '" + key + "'");
+        try {
+            cursor.DeleteRecord(record.data(), false);
+            break;
+        } catch (const ECofferEngineError& e) {
+            if (!table.RetryAfterConflict(e.ErrorCode(), retries)) throw;
+        }
+    }
     out << "deleted 1 record\n";
     return 0;
 }

@@ -2,6 +2,9 @@
 
 #include <strings.h>
 
+#include <chrono>
+#include <thread>
+
 #include "DataTable.h"
 #include "EngineError.h"
 #include "Record.h"
@@ -65,6 +68,16 @@ std::vector<std::uint8_t> OpenTable::ReadBlob(const FieldDescriptor& field, cons
     }
     if (code != 0) throw ECofferEngineError(static_cast<std::uint16_t>(code), {.table = name_, .field = field.name});
     return contents;
+}
+
+bool OpenTable::RetryAfterConflict(int code, int& retries) {
+    if (code != err::RecordChanged || retries >= kConflictRetries) return false;
+    ++retries;
+    // The other program's change is usually done in a moment; the pause grows
+    // with each retry so that two programs do not meet again and again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 * retries));
+    cursor_->Refresh();
+    return true;
 }
 
 FolderSession::FolderSession(const std::string& folder) {

@@ -32,6 +32,13 @@ public:
     // The whole contents of a record's BLOB field (empty when it has none).
     std::vector<std::uint8_t> ReadBlob(const engine::FieldDescriptor& field, const std::uint8_t* record);
 
+    // As the dataset layer does when another program changed a record between
+    // its reading and its use (8708): true when the caller is to read the
+    // record again and retry, after a short pause and a refresh of the
+    // cursor; false once kConflictRetries retries are used up.
+    bool RetryAfterConflict(int code, int& retries);
+    static constexpr int kConflictRetries = 5;
+
 private:
     std::string name_;
     engine::TDataSession session_;

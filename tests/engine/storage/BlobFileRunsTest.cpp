@@ -99,14 +99,14 @@ TEST_F(BlobRuns, AWriteCutShortInsideARunLeavesAFileThatRepairMends) {
         const std::uint32_t runBlocks = TBlockRunReader::RunBlocks(512);
         {
             // The second run of a new value stops 100 blocks (and some bytes)
-            // in; the first write is the header that takes the blocks.
+            // in; the header that takes the blocks would follow the runs.
             auto plan = std::make_shared<TFaultPlan>(".Blb");
-            plan->ShortWriteNth(3, 100 * 512 + cutInBlock);
+            plan->ShortWriteNth(2, 100 * 512 + cutInBlock);
             ScopedFaultPlan faults(plan);
             EXPECT_EQ(CodeOf([&] { Store(RandomBytes(3 * RunValueBytes(), 2), {}, 2); }), err::WriteError);
         }
-        // The table gives up the change; the header, written first, counts
-        // blocks that never reached the file.
+        // The table gives up the change; the header on the disk is the old
+        // one, and the file holds blocks beyond those it counts.
         file->CloseFile();
         const std::uint32_t whole = 3 + runBlocks + 100;
         EXPECT_EQ(ReadDiskFile(Path()).size(), 512 + whole * 512 + cutInBlock);

@@ -77,6 +77,19 @@ TEST_P(FaultPlans, EachWriteOfAnOperationCanBeFailedInTurn) {
     EXPECT_EQ(CodeOf([&] { Operation(); }), 0);
 }
 
+TEST_P(FaultPlans, FromTheNthWriteOnEveryWriteFailsAsIfTheProcessHadEnded) {
+    auto plan = std::make_shared<TFaultPlan>();
+    plan->FailFrom(FileOp::Write, 2);
+    ScopedFaultPlan scoped(plan);
+    WriteAt(data, 0, "first");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(CodeOf([&] { WriteAt(data, 0, "later"); }), err::WriteError);
+        EXPECT_EQ(CodeOf([&] { WriteAt(index, 0, "later"); }), err::WriteError);
+    }
+    EXPECT_EQ(ReadAt(data, 0, 5), "first") << "reads go on";
+    EXPECT_EQ(plan->FaultsInjected(), 6u);
+}
+
 TEST_P(FaultPlans, AFailedReadIsAReadError) {
     WriteAt(data, 0, "0123456789");
     auto plan = std::make_shared<TFaultPlan>();
