@@ -17,6 +17,7 @@
 #include "TableFileNames.h"
 #include "FileHandler.h"
 #include "TableKeys.h"
+#include "TableLocale.h"
 #include "TableMaintenance.h"
 
 namespace pixhold::engine {
@@ -130,6 +131,12 @@ private:
     // ---- step 2: headers ----
     void RepairHeaders() {
         Stepped(kStepHeaders, 0);
+        // The text ordering cannot be derived from anything else in the
+        // files: a table whose locale is not there cannot be used, mended or
+        // reported as sound, as its indexes cannot be ordered.
+        const DataFileHeader& header = data_.Header();
+        if (header.languageID != 0 && !TableLocale::IsInstalled(header.Locale()))
+            RaiseTableError(err::LanguageNotAvailable, data_.Name);
         if (!verifyOnly_ && !data_.HeaderMendable()) {
             // Where the fields lie cannot be told: the findings in their plain
             // form, and nothing is changed.
@@ -138,6 +145,8 @@ private:
         }
         data_.RepairHeader(log_, verifyOnly_);
         indexesValid_ = index_.RepairHeader(log_, verifyOnly_, data_.Fields());
+        // The records freed by the scan below go on the chain by the mended flag.
+        if (!verifyOnly_) data_.SetReuseDeletedRecords(!index_.NoPrimaryFields());
         if (table_.BlobFileOpen()) {
             table_.BlobFile().RepairFile(log_, verifyOnly_);
             // What the checks below may count on, also when verify left a

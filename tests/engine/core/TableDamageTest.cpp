@@ -194,12 +194,16 @@ private:
 // What became of one step.
 enum class Outcome { Done, EngineError };
 
+// The engine error of the last step that ended with one, for the report.
+std::string gLastEngineError;
+
 // Runs a step: an engine error is a clear refusal; anything else thrown is a fault.
 Outcome Attempt(const char* step, std::string& faults, const std::function<void()>& run) {
     try {
         run();
         return Outcome::Done;
-    } catch (const ECofferEngineError&) {
+    } catch (const ECofferEngineError& e) {
+        gLastEngineError = e.what();
         return Outcome::EngineError;
     } catch (const std::exception& e) {
         faults += std::string(step) + ": not an engine error: " + e.what() + "\n";
@@ -270,11 +274,13 @@ std::string RunCopy(const std::string& folder, bool& repaired) {
     // The repair reported success: the table must be whole.
     const std::string repairLog = log;
     bool readAll = false;
-    Attempt("read after repair", faults, [&] {
-        ReadAll(*directory, code, faults);
-        readAll = code == 0;
-    });
-    if (!readAll) faults += "after the repair a record does not read (code " + std::to_string(code) + ")\n";
+    if (Attempt("read after repair", faults, [&] {
+            ReadAll(*directory, code, faults);
+            readAll = code == 0;
+        }) != Outcome::Done)
+        faults += "after the repair the table does not read: " + gLastEngineError + "\n";
+    else if (!readAll)
+        faults += "after the repair a record does not read (code " + std::to_string(code) + ")\n";
     log.clear();
     bool clean = false;
     Attempt("verify after repair", faults, [&] { clean = maintenance.VerifyTable(); });
@@ -341,7 +347,13 @@ TEST(TableDamage, NoDamagedCopyCrashesHangsOrIsRepairedHalfway) {
         bool mended = false;
         const std::string faults = RunCopy(work.folder(), mended);
         (mended ? repaired : refused) += 1;
-        if (!faults.empty() && ++failures <= 20) ADD_FAILURE() << label << "\n" << faults;
+        if (!faults.empty()) {
+            if (++failures <= 20) ADD_FAILURE() << label << "\n" << faults;
+            // Every fault of a long run by its copy, to find them again.
+            if (LongRun())
+                std::cout << "TableDamage: fault in " << label << ": " << faults.substr(0, faults.find('\n'))
+                          << std::endl;
+        }
         // Backups and anything else a repair left beside the table go.
         for (const auto& entry : std::filesystem::directory_iterator(work.path())) std::filesystem::remove_all(entry);
         if (LongRun() && copy % 10000 == 0)

@@ -139,6 +139,13 @@ std::vector<DamageCase> DamageCases() {
          [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
          false,
          {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid}},
+        // Key length, flags and field count of slot 0 zeroed: the unique
+        // mark goes back before the key length is derived from it.
+        {"primary index slot without its figures",
+         [](MaintenanceFixture& f) { f.Overwrite(".IDX", 14 + 31, std::string(7, '\0')); },
+         {"Invalid key size of 0 for index , error fixed", "Invalid key field count of 0 for index , error fixed",
+          indexesInvalid, indexesFixed},
+         [](PictureRows&) {}},
         {"duplicated record identifier",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", RecordOffset(5) + 5, 2); },
          {"Logical record ID for physical record # 5 is invalid, error fixed", indexesInvalid, indexesFixed},
@@ -226,6 +233,48 @@ TEST_F(RepairTest, DeletedRecordsGoBackOnTheFreeChainAndTheirSpaceIsReused) {
     EXPECT_EQ(table->PhysicalRecordCount(), 20u);
     directory->CloseTable(table);
     EXPECT_EQ(Problems(), "");
+}
+
+TEST_F(RepairTest, AFlagAgainstRecordReuseSetByDamageIsClearedBeforeTheFreeChainIsRebuilt) {
+    Fill(20, false, 3);
+    Overwrite(".IDX", 3978, std::string(1, '\1'));  // the no-primary-fields flag
+    EXPECT_FALSE(maintenance.RepairTable());
+    EXPECT_TRUE(Logged("Invalid internal primary index flag in header, error fixed")) << ::testing::PrintToString(log);
+    // Every deleted record is on the free chain again, not only the last one freed.
+    EXPECT_EQ(Problems(), "");
+    EXPECT_TRUE(maintenance.VerifyTable());
+}
+
+// Bytes of a stored header that no engine writes: the open and the repair
+// read past them, and the table stays whole.
+TEST_F(RepairTest, AStoredTemporaryMarkOnAnIndexSlotIsNotTaken) {
+    for (const int slot : {0, 31, 32}) {
+        SCOPED_TRACE(slot);
+        for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(ext));
+        Fill(12, true, 4);
+        const PictureRows before = Rows();
+        Overwrite(".IDX", 14 + 120 * slot + 101, std::string(1, '\1'));
+        EXPECT_EQ(Rows(), before);
+        EXPECT_TRUE(maintenance.VerifyTable());
+        maintenance.RepairTable(true);
+        EXPECT_EQ(Rows(), before);
+        EXPECT_EQ(Problems(), "");
+        EXPECT_TRUE(maintenance.VerifyTable());
+    }
+}
+
+// The text ordering of a table cannot be derived from its files: a locale
+// that is not installed is the open's error for verify and repair too, and
+// the repair changes nothing.
+TEST_F(RepairTest, ALanguageThatIsNotInstalledIsRefusedByVerifyAndRepair) {
+    Fill(6, true, 3);
+    Overwrite(".DAT", 103, std::string("\x7f\x7f\x7f\x7f", 4));
+    const std::string data = FileBytes(File(".DAT").string());
+    const std::string index = FileBytes(File(".IDX").string());
+    EXPECT_EQ(CodeOf([&] { maintenance.VerifyTable(); }), err::LanguageNotAvailable);
+    EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), err::LanguageNotAvailable);
+    EXPECT_EQ(FileBytes(File(".DAT").string()), data);
+    EXPECT_EQ(FileBytes(File(".IDX").string()), index);
 }
 
 TEST_F(RepairTest, AForcedRebuildIsNotAFindingAndReportsItsSteps) {
