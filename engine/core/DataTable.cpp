@@ -181,7 +181,12 @@ void TDataTable::OpenTableFiles() {
         dataFile_->OpenFile();
         OpenIndexFile();
         if (HasBlobFields()) {
-            blobFile_->SetBlockSize(dataFile_->BlobBlockSize());
+            // Tables are made with blocks of 64 to 65535 bytes: any other size
+            // is a damaged header, by which no block can be read.
+            const std::uint32_t blockSize = dataFile_->BlobBlockSize();
+            if (blockSize < blobfile::kMinBlockSize || blockSize > blobfile::kMaxBlockSize)
+                RaiseTableError(err::HeaderCorrupt, dataFile_->Name);
+            blobFile_->SetBlockSize(blockSize);
             blobFile_->SetEncrypted(dataFile_->IsEncrypted());
             blobFile_->OpenFile();
         }

@@ -141,8 +141,16 @@ def main():
             rc, out, err = run(tool, ["repair", "data/Pics"], work)
             if check("repair", rc, out, err, faults):
                 repaired += 1
-                if not check("dump after repair", *run(tool, ["dump", "data/Pics"], work), faults):
+                rc, out, err = run(tool, ["dump", "data/Pics"], work)
+                if not check("dump after repair", rc, out, err, faults):
                     faults.append("a repair that reported success left a table that does not dump")
+                else:
+                    dumped = len(out.splitlines())
+                    rc, info, err = run(tool, ["info", "data/Pics"], work)
+                    if check("info after repair", rc, info, err, faults):
+                        counts = [l for l in info.decode(errors="replace").splitlines() if l.startswith("records: ")]
+                        if counts != ["records: %d" % dumped]:
+                            faults.append("dump after repair shows %d records, info says %s" % (dumped, counts))
                 if not check("verify after repair", *run(tool, ["verify", "data/Pics"], work), faults):
                     faults.append("a repair that reported success left a table that does not verify")
             else:

@@ -263,18 +263,36 @@ TEST_F(RepairTest, AStoredTemporaryMarkOnAnIndexSlotIsNotTaken) {
     }
 }
 
-// The text ordering of a table cannot be derived from its files: a locale
-// that is not installed is the open's error for verify and repair too, and
-// the repair changes nothing.
-TEST_F(RepairTest, ALanguageThatIsNotInstalledIsRefusedByVerifyAndRepair) {
-    Fill(6, true, 3);
-    Overwrite(".DAT", 103, std::string("\x7f\x7f\x7f\x7f", 4));
-    const std::string data = FileBytes(File(".DAT").string());
-    const std::string index = FileBytes(File(".IDX").string());
-    EXPECT_EQ(CodeOf([&] { maintenance.VerifyTable(); }), err::LanguageNotAvailable);
-    EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), err::LanguageNotAvailable);
-    EXPECT_EQ(FileBytes(File(".DAT").string()), data);
-    EXPECT_EQ(FileBytes(File(".IDX").string()), index);
+// Figures of the data file's header that nothing else in the files gives
+// back: the text ordering, without which the indexes cannot be ordered, and
+// the BLOB block size, without which no block can be read. Verify and repair
+// refuse them with the open's error and change nothing.
+TEST_F(RepairTest, HeaderFiguresThatCannotBeDerivedAreRefusedByVerifyAndRepair) {
+    struct Case {
+        const char* name;
+        std::uint64_t offset;
+        std::string bytes;
+        std::uint16_t code;
+    };
+    const Case cases[] = {
+        {"language that is not installed", 103, std::string("\x7f\x7f\x7f\x7f", 4), err::LanguageNotAvailable},
+        {"BLOB blocks smaller than their own header", 4, std::string("\x04\0\0\0", 4), err::HeaderCorrupt},
+        {"BLOB blocks of 70000 bytes", 4, std::string("\x70\x11\x01\0", 4), err::HeaderCorrupt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(ext));
+        Fill(6, true, 3);
+        Overwrite(".DAT", c.offset, c.bytes);
+        const std::string data = FileBytes(File(".DAT").string());
+        const std::string index = FileBytes(File(".IDX").string());
+        const std::string blob = FileBytes(File(".BLB").string());
+        EXPECT_EQ(CodeOf([&] { maintenance.VerifyTable(); }), c.code);
+        EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), c.code);
+        EXPECT_EQ(FileBytes(File(".DAT").string()), data);
+        EXPECT_EQ(FileBytes(File(".IDX").string()), index);
+        EXPECT_EQ(FileBytes(File(".BLB").string()), blob);
+    }
 }
 
 TEST_F(RepairTest, AForcedRebuildIsNotAFindingAndReportsItsSteps) {
