@@ -77,6 +77,16 @@ public:
         // The index file could not be opened at all; a new, empty one took its place.
         if (indexFileSetAside) log_.LogMessage(Fixed(kIndexFileHeader));
         RepairHeaders();
+        // Verify reports what the open refuses, also where a repair mends
+        // it without a message of its own (a name or a missing unique mark on
+        // the primary slot).
+        if (verifyOnly_ && !log_.Found()) {
+            try {
+                index_.ValidateHeader(data_.Fields());
+            } catch (const ECofferEngineError&) {
+                log_.LogMessage(kIndexFileHeader);
+            }
+        }
         if (!data_.LayoutFits()) {
             // Verify does not mend the descriptors, and records cannot be read
             // by descriptors that do not fit the record: nothing further is

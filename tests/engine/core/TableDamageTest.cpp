@@ -7,7 +7,8 @@
 // The short seeded run is part of the suite. A long run:
 //   PIXHOLD_LONG_TESTS=1 PIXHOLD_DAMAGE_COPIES=100000 core_tests --gtest_filter='TableDamage.*'
 // (PIXHOLD_DAMAGE_SEED picks another series of damages, PIXHOLD_DAMAGE_ONLY=N
-// runs copy N of the series alone.)
+// runs copy N of the series alone, PIXHOLD_DAMAGE_FIRST=N starts at copy N,
+// so that processes can share a long run.)
 
 #include <gtest/gtest.h>
 
@@ -326,6 +327,7 @@ TEST(TableDamage, NoDamagedCopyCrashesHangsOrIsRepairedHalfway) {
     const std::uint64_t seed = EnvNumber("PIXHOLD_DAMAGE_SEED", 20261210);
     // One copy of the series alone, to look at a fault.
     const std::uint64_t only = EnvNumber("PIXHOLD_DAMAGE_ONLY", 0);
+    const std::uint64_t first = EnvNumber("PIXHOLD_DAMAGE_FIRST", 1);
     std::mt19937_64 random(seed);
     Watchdog watchdog(std::chrono::seconds(LongRun() ? 60 : 300));
     // Under the sanitizers they report a crash themselves.
@@ -339,9 +341,9 @@ TEST(TableDamage, NoDamagedCopyCrashesHangsOrIsRepairedHalfway) {
         std::vector<std::string> files = original;
         std::string what = Damage(random, files);
         if (random() % 4 == 0) what += "; " + Damage(random, files);
+        if ((only != 0 && copy != only) || copy < first) continue;
         for (std::size_t i = 0; i < files.size(); ++i) WriteBytes(work.folder() + "Pics" + kExtensions[i], files[i]);
         const std::string label = "copy " + std::to_string(copy) + " (seed " + std::to_string(seed) + "): " + what;
-        if (only != 0 && copy != only) continue;
         watchdog.Start(label);
         std::snprintf(gCopyLabel, sizeof gCopyLabel, "%s", label.c_str());
         bool mended = false;

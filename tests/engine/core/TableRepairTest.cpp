@@ -245,6 +245,20 @@ TEST_F(RepairTest, AFlagAgainstRecordReuseSetByDamageIsClearedBeforeTheFreeChain
     EXPECT_TRUE(maintenance.VerifyTable());
 }
 
+// The repair gives slot 0 an empty name and its unique mark without a
+// message; verify still reports the header the open refuses.
+TEST_F(RepairTest, APrimarySlotWithANameIsReportedByVerifyAndMendedByRepair) {
+    Fill(8, true);
+    const PictureRows before = Rows();
+    Overwrite(".IDX", 14, std::string("\x01X", 2));
+    EXPECT_FALSE(maintenance.VerifyTable());
+    EXPECT_TRUE(Logged("Invalid or corrupt index file header")) << ::testing::PrintToString(log);
+    maintenance.RepairTable();
+    EXPECT_EQ(Rows(), before);
+    EXPECT_TRUE(maintenance.VerifyTable());
+    EXPECT_EQ(Problems(), "");
+}
+
 // Bytes of a stored header that no engine writes: the open and the repair
 // read past them, and the table stays whole.
 TEST_F(RepairTest, AStoredTemporaryMarkOnAnIndexSlotIsNotTaken) {
