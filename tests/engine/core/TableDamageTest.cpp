@@ -195,11 +195,12 @@ private:
 // What became of one step.
 enum class Outcome { Done, EngineError };
 
-// The engine error of the last step that ended with one, for the report.
+// What ended the last step that did not go through, for the report.
 std::string gLastEngineError;
 
 // Runs a step: an engine error is a clear refusal; anything else thrown is a fault.
 Outcome Attempt(const char* step, std::string& faults, const std::function<void()>& run) {
+    gLastEngineError = "not an engine error (above)";
     try {
         run();
         return Outcome::Done;
