@@ -154,6 +154,9 @@ private:
             RaiseTableError(err::HeaderCorrupt, data_.Name);
         }
         data_.RepairHeader(log_, verifyOnly_);
+        // A BLOB field count that damage had made 0 kept the BLOB file
+        // closed; the values are checked in it like any others.
+        if (!verifyOnly_) table_.OpenBlobFile();
         indexesValid_ = index_.RepairHeader(log_, verifyOnly_, data_.Fields());
         // The records freed by the scan below go on the chain by the mended flag.
         if (!verifyOnly_) data_.SetReuseDeletedRecords(!index_.NoPrimaryFields());

@@ -69,6 +69,21 @@ std::vector<DamageCase> DamageCases() {
           "BLOB size mismatch in BLOB file for physical record # 10, error fixed"},
          // The record keeps what its first block holds.
          [](PictureRows& rows) { rows["P0010"].blob = PictureBytes(10).substr(0, 494); }},
+        // A BLOB field count of 0 keeps the BLOB file closed at open: the
+        // repair that gives the count back checks the values in it.
+        {"BLOB field count lost, and a chain broken",
+         [](MaintenanceFixture& f) {
+             f.Overwrite(".DAT", 25, std::string(2, '\0'));
+             const std::uint32_t first = f.Le32At(".DAT", BlobSlot(10));
+             f.PutLe32(".BLB", BlockOffset(first) + 4, 999999);
+         },
+         {"Invalid BLOB field count in table header, error fixed",
+          "Invalid intra-block pointer in BLOB file for physical record # 10, error fixed",
+          "BLOB size mismatch in BLOB file for physical record # 10, error fixed"},
+         [](PictureRows& rows) { rows["P0010"].blob = PictureBytes(10).substr(0, 494); },
+         true,
+         {"Invalid intra-block pointer in BLOB file for physical record # 10, error fixed",
+          "BLOB size mismatch in BLOB file for physical record # 10, error fixed"}},
         {"BLOB of another owner",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(12) + 4, 999); },
          {"Invalid BLOB offset in BLOB file for physical record # 12, error fixed"},
@@ -243,6 +258,15 @@ TEST_F(RepairTest, AFlagAgainstRecordReuseSetByDamageIsClearedBeforeTheFreeChain
     // Every deleted record is on the free chain again, not only the last one freed.
     EXPECT_EQ(Problems(), "");
     EXPECT_TRUE(maintenance.VerifyTable());
+}
+
+// The BLOB file cannot be read once the count says it is there: the repair
+// says so rather than reporting a table whose pictures cannot be reached.
+TEST_F(RepairTest, ABlobFileCutInsideItsHeaderBehindALostBlobFieldCountFailsTheRepair) {
+    Fill(6, true);
+    Overwrite(".DAT", 25, std::string(2, '\0'));
+    Truncate(".BLB", 459);
+    EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), err::ReadError);
 }
 
 // The repair gives slot 0 an empty name and its unique mark without a
