@@ -83,6 +83,18 @@ void TDataTable::PrepareFiles() {
     }
 }
 
+void TDataTable::OpenBlobFile() {
+    if (!HasBlobFields() || blobFile_->IsOpen()) return;
+    // Tables are made with blocks of 64 to 65535 bytes: any other size is a
+    // damaged header, by which no block can be read.
+    const std::uint32_t blockSize = dataFile_->BlobBlockSize();
+    if (blockSize < blobfile::kMinBlockSize || blockSize > blobfile::kMaxBlockSize)
+        RaiseTableError(err::HeaderCorrupt, dataFile_->Name);
+    blobFile_->SetBlockSize(blockSize);
+    blobFile_->SetEncrypted(dataFile_->IsEncrypted());
+    blobFile_->OpenFile();
+}
+
 void TDataTable::CloseFiles() {
     TFirstFailure steps;
     steps.Run([this] { if (indexFile_->IsOpen()) indexFile_->CloseFile(); });
@@ -191,11 +203,7 @@ void TDataTable::OpenTableFiles() {
     try {
         dataFile_->OpenFile();
         OpenIndexFile();
-        if (HasBlobFields()) {
-            blobFile_->SetBlockSize(dataFile_->BlobBlockSize());
-            blobFile_->SetEncrypted(dataFile_->IsEncrypted());
-            blobFile_->OpenFile();
-        }
+        OpenBlobFile();
     } catch (...) {
         TFirstFailure cleanup;
         cleanup.Run([this] { CloseFiles(); });

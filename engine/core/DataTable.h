@@ -107,6 +107,10 @@ public:
     // With restore, copies the backup back over the index file and drops what
     // was cached of it; with deleteBackup, removes the backup afterwards.
     void RestoreIndexFile(bool restore, bool deleteBackup);
+    // Opens the BLOB file by the data file's header when the table has BLOB
+    // fields and it is not open yet: at open, and in a repair that gave the
+    // header back a BLOB field count that damage had made 0.
+    void OpenBlobFile();
     // The open-time header checks of the data and index files (a repair opens
     // without them).
     void ValidateHeaders();

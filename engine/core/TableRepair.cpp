@@ -17,6 +17,7 @@
 #include "TableFileNames.h"
 #include "FileHandler.h"
 #include "TableKeys.h"
+#include "TableLocale.h"
 #include "TableMaintenance.h"
 
 namespace pixhold::engine {
@@ -76,6 +77,16 @@ public:
         // The index file could not be opened at all; a new, empty one took its place.
         if (indexFileSetAside) log_.LogMessage(Fixed(kIndexFileHeader));
         RepairHeaders();
+        // Verify reports what the open refuses, also where a repair mends
+        // it without a message of its own (a name or a missing unique mark on
+        // the primary slot).
+        if (verifyOnly_ && !log_.Found()) {
+            try {
+                index_.ValidateHeader(data_.Fields());
+            } catch (const ECofferEngineError&) {
+                log_.LogMessage(kIndexFileHeader);
+            }
+        }
         if (!data_.LayoutFits()) {
             // Verify does not mend the descriptors, and records cannot be read
             // by descriptors that do not fit the record: nothing further is
@@ -131,6 +142,12 @@ private:
     // ---- step 2: headers ----
     void RepairHeaders() {
         Stepped(kStepHeaders, 0);
+        // The text ordering cannot be derived from anything else in the
+        // files: a table whose locale is not there cannot be used, mended or
+        // reported as sound, as its indexes cannot be ordered.
+        const DataFileHeader& header = data_.Header();
+        if (header.languageID != 0 && !TableLocale::IsInstalled(header.Locale()))
+            RaiseTableError(err::LanguageNotAvailable, data_.Name);
         if (!verifyOnly_ && !data_.HeaderMendable()) {
             // Where the fields lie cannot be told: the findings in their plain
             // form, and nothing is changed.
@@ -138,7 +155,12 @@ private:
             RaiseTableError(err::HeaderCorrupt, data_.Name);
         }
         data_.RepairHeader(log_, verifyOnly_);
+        // A BLOB field count that damage had made 0 kept the BLOB file
+        // closed; the values are checked in it like any others.
+        if (!verifyOnly_) table_.OpenBlobFile();
         indexesValid_ = index_.RepairHeader(log_, verifyOnly_, data_.Fields());
+        // The records freed by the scan below go on the chain by the mended flag.
+        if (!verifyOnly_) data_.SetReuseDeletedRecords(!index_.NoPrimaryFields());
         if (table_.BlobFileOpen()) {
             table_.BlobFile().RepairFile(log_, verifyOnly_);
             // What the checks below may count on, also when verify left a

@@ -95,7 +95,13 @@ void DecodeIndexHeader(const std::uint8_t* b, IndexFileHeader& h) {
     h.formatMark = b[kFormatAt];
     h.nextPage = GetU32(b + kNextPageAt);
     h.secondaryCount = b[kSecondaryCountAt];
-    for (int i = 0; i < kIndexSlotCount; ++i) DecodeIndexDescriptor(b + kSlotsAt + i * kSlotSize, h.slots[i]);
+    for (int i = 0; i < kIndexSlotCount; ++i) {
+        DecodeIndexDescriptor(b + kSlotsAt + i * kSlotSize, h.slots[i]);
+        // A stored slot is never a temporary index (those are left out when
+        // the header is written): a set byte is damage, and taking it would
+        // send the slot's pages to the temporary file.
+        h.slots[i].temporary = false;
+    }
     h.activeRecords = GetI32(b + kActiveRecordsAt);
     h.noPrimaryFields = b[kNoPrimaryAt] != 0;
     h.changed = false;

@@ -124,7 +124,9 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
     slots.push_back(kTextSlot);
     for (int s : slots) {
         IndexDescriptor& d = work.slots[s];
-        if (s == kPrimarySlot && !verifyOnly && d.fieldCount > 0) {
+        // Whatever its field count says (a damaged one is mended below): the
+        // key length depends on the unique mark.
+        if (s == kPrimarySlot && !verifyOnly) {
             d.name.clear();
             d.unique = true;
         }
@@ -168,12 +170,10 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
                 if (!verifyOnly) work.noPrimaryFields = false;
             }
             if (found.empty()) {
-                if (!work.noPrimaryFields) {
-                    report("Invalid internal primary index flag in header");
-                    if (!verifyOnly) {
-                        work.noPrimaryFields = true;
-                        d = IndexDescriptor{};
-                    }
+                if (!work.noPrimaryFields) report("Invalid internal primary index flag in header");
+                if (!verifyOnly) {
+                    work.noPrimaryFields = true;
+                    d = IndexDescriptor{};
                 }
                 continue;
             }

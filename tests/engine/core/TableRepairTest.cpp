@@ -69,6 +69,21 @@ std::vector<DamageCase> DamageCases() {
           "BLOB size mismatch in BLOB file for physical record # 10, error fixed"},
          // The record keeps what its first block holds.
          [](PictureRows& rows) { rows["P0010"].blob = PictureBytes(10).substr(0, 494); }},
+        // A BLOB field count of 0 keeps the BLOB file closed at open: the
+        // repair that gives the count back checks the values in it.
+        {"BLOB field count lost, and a chain broken",
+         [](MaintenanceFixture& f) {
+             f.Overwrite(".DAT", 25, std::string(2, '\0'));
+             const std::uint32_t first = f.Le32At(".DAT", BlobSlot(10));
+             f.PutLe32(".BLB", BlockOffset(first) + 4, 999999);
+         },
+         {"Invalid BLOB field count in table header, error fixed",
+          "Invalid intra-block pointer in BLOB file for physical record # 10, error fixed",
+          "BLOB size mismatch in BLOB file for physical record # 10, error fixed"},
+         [](PictureRows& rows) { rows["P0010"].blob = PictureBytes(10).substr(0, 494); },
+         true,
+         {"Invalid intra-block pointer in BLOB file for physical record # 10, error fixed",
+          "BLOB size mismatch in BLOB file for physical record # 10, error fixed"}},
         {"BLOB of another owner",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", BlobSlot(12) + 4, 999); },
          {"Invalid BLOB offset in BLOB file for physical record # 12, error fixed"},
@@ -139,6 +154,13 @@ std::vector<DamageCase> DamageCases() {
          [](PictureRows& rows) { rows["P0001"].id = kRecords + 1; },
          false,
          {"Logical record ID for physical record # 1 is invalid, error fixed", indexesInvalid}},
+        // Key length, flags and field count of slot 0 zeroed: the unique
+        // mark goes back before the key length is derived from it.
+        {"primary index slot without its figures",
+         [](MaintenanceFixture& f) { f.Overwrite(".IDX", 14 + 31, std::string(7, '\0')); },
+         {"Invalid key size of 0 for index , error fixed", "Invalid key field count of 0 for index , error fixed",
+          indexesInvalid, indexesFixed},
+         [](PictureRows&) {}},
         {"duplicated record identifier",
          [](MaintenanceFixture& f) { f.PutLe32(".DAT", RecordOffset(5) + 5, 2); },
          {"Logical record ID for physical record # 5 is invalid, error fixed", indexesInvalid, indexesFixed},
@@ -226,6 +248,89 @@ TEST_F(RepairTest, DeletedRecordsGoBackOnTheFreeChainAndTheirSpaceIsReused) {
     EXPECT_EQ(table->PhysicalRecordCount(), 20u);
     directory->CloseTable(table);
     EXPECT_EQ(Problems(), "");
+}
+
+TEST_F(RepairTest, AFlagAgainstRecordReuseSetByDamageIsClearedBeforeTheFreeChainIsRebuilt) {
+    Fill(20, false, 3);
+    Overwrite(".IDX", 3978, std::string(1, '\1'));  // the no-primary-fields flag
+    EXPECT_FALSE(maintenance.RepairTable());
+    EXPECT_TRUE(Logged("Invalid internal primary index flag in header, error fixed")) << ::testing::PrintToString(log);
+    // Every deleted record is on the free chain again, not only the last one freed.
+    EXPECT_EQ(Problems(), "");
+    EXPECT_TRUE(maintenance.VerifyTable());
+}
+
+// The BLOB file cannot be read once the count says it is there: the repair
+// says so rather than reporting a table whose pictures cannot be reached.
+TEST_F(RepairTest, ABlobFileCutInsideItsHeaderBehindALostBlobFieldCountFailsTheRepair) {
+    Fill(6, true);
+    Overwrite(".DAT", 25, std::string(2, '\0'));
+    Truncate(".BLB", 459);
+    EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), err::ReadError);
+}
+
+// The repair gives slot 0 an empty name and its unique mark without a
+// message; verify still reports the header the open refuses.
+TEST_F(RepairTest, APrimarySlotWithANameIsReportedByVerifyAndMendedByRepair) {
+    Fill(8, true);
+    const PictureRows before = Rows();
+    Overwrite(".IDX", 14, std::string("\x01X", 2));
+    EXPECT_FALSE(maintenance.VerifyTable());
+    EXPECT_TRUE(Logged("Invalid or corrupt index file header")) << ::testing::PrintToString(log);
+    maintenance.RepairTable();
+    EXPECT_EQ(Rows(), before);
+    EXPECT_TRUE(maintenance.VerifyTable());
+    EXPECT_EQ(Problems(), "");
+}
+
+// Bytes of a stored header that no engine writes: the open and the repair
+// read past them, and the table stays whole.
+TEST_F(RepairTest, AStoredTemporaryMarkOnAnIndexSlotIsNotTaken) {
+    for (const int slot : {0, 31, 32}) {
+        SCOPED_TRACE(slot);
+        for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(ext));
+        Fill(12, true, 4);
+        const PictureRows before = Rows();
+        Overwrite(".IDX", 14 + 120 * slot + 101, std::string(1, '\1'));
+        EXPECT_EQ(Rows(), before);
+        EXPECT_TRUE(maintenance.VerifyTable());
+        maintenance.RepairTable(true);
+        EXPECT_EQ(Rows(), before);
+        EXPECT_EQ(Problems(), "");
+        EXPECT_TRUE(maintenance.VerifyTable());
+    }
+}
+
+// Figures of the data file's header that nothing else in the files gives
+// back: the text ordering, without which the indexes cannot be ordered, and
+// the BLOB block size, without which no block can be read. Verify and repair
+// refuse them with the open's error and change nothing.
+TEST_F(RepairTest, HeaderFiguresThatCannotBeDerivedAreRefusedByVerifyAndRepair) {
+    struct Case {
+        const char* name;
+        std::uint64_t offset;
+        std::string bytes;
+        std::uint16_t code;
+    };
+    const Case cases[] = {
+        {"language that is not installed", 103, std::string("\x7f\x7f\x7f\x7f", 4), err::LanguageNotAvailable},
+        {"BLOB blocks smaller than their own header", 4, std::string("\x04\0\0\0", 4), err::HeaderCorrupt},
+        {"BLOB blocks of 70000 bytes", 4, std::string("\x70\x11\x01\0", 4), err::HeaderCorrupt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(File(ext));
+        Fill(6, true, 3);
+        Overwrite(".DAT", c.offset, c.bytes);
+        const std::string data = FileBytes(File(".DAT").string());
+        const std::string index = FileBytes(File(".IDX").string());
+        const std::string blob = FileBytes(File(".BLB").string());
+        EXPECT_EQ(CodeOf([&] { maintenance.VerifyTable(); }), c.code);
+        EXPECT_EQ(CodeOf([&] { maintenance.RepairTable(); }), c.code);
+        EXPECT_EQ(FileBytes(File(".DAT").string()), data);
+        EXPECT_EQ(FileBytes(File(".IDX").string()), index);
+        EXPECT_EQ(FileBytes(File(".BLB").string()), blob);
+    }
 }
 
 TEST_F(RepairTest, AForcedRebuildIsNotAFindingAndReportsItsSteps) {
