@@ -230,10 +230,7 @@ TEST(BlobKill, AKilledWriteLeavesEveryFinishedWriteAndNoUnusedBlockAfterTheRepai
         ASSERT_GT(census.free, 0u);
     }
     const bool longRun = std::getenv("PIXHOLD_LONG_TESTS") != nullptr;
-    auto copy = [&](const pixhold::test::TempDir& to) {
-        for (const char* ext : {".DAT", ".IDX", ".BLB"})
-            std::filesystem::copy_file(templateDir.folder() + "Edits" + ext, to.folder() + "Edits" + ext);
-    };
+    auto copy = [&](const pixhold::test::TempDir& to) { CopyEditTemplate(templateDir.folder(), to.folder()); };
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);
         // How many writes the operation makes.
@@ -241,16 +238,7 @@ TEST(BlobKill, AKilledWriteLeavesEveryFinishedWriteAndNoUnusedBlockAfterTheRepai
         {
             pixhold::test::TempDir dir;
             copy(dir);
-            auto session = coretest::FastSession();
-            TDataCursor cursor(*session->OpenDataDirectory("PH", dir.folder()));
-            cursor.TableName = "Edits";
-            cursor.OpenCursor();
-            {
-                ScopedFaultPlan plan(std::make_shared<TFaultPlan>());
-                op.run(cursor);
-                writes = plan->Count(FileOp::Write);
-            }
-            cursor.CloseCursor();
+            writes = CountEditWrites(dir.folder(), op.run);
         }
         ASSERT_GT(writes, 3u);
         std::vector<Cut> cuts{{0, 0}};

@@ -156,25 +156,13 @@ TEST(CursorEditFault, AFailedWriteAtAnyPointLeavesATableThatVerifiesOrIsMended) 
     }
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);
-        auto copy = [&](const pixhold::test::TempDir& to) {
-            for (const char* ext : {".DAT", ".IDX", ".BLB"})
-                std::filesystem::copy_file(templateDir.folder() + "Edits" + ext, to.folder() + "Edits" + ext);
-        };
+        auto copy = [&](const pixhold::test::TempDir& to) { CopyEditTemplate(templateDir.folder(), to.folder()); };
         // How many writes the operation makes, and that it works without faults.
         std::uint64_t writes = 0;
         {
             pixhold::test::TempDir dir;
             copy(dir);
-            auto session = coretest::FastSession();
-            TDataCursor cursor(*session->OpenDataDirectory("PH", dir.folder()));
-            cursor.TableName = "Edits";
-            cursor.OpenCursor();
-            {
-                ScopedFaultPlan plan(std::make_shared<TFaultPlan>());
-                op.run(cursor);
-                writes = plan->Count(FileOp::Write);
-            }
-            cursor.CloseCursor();
+            writes = CountEditWrites(dir.folder(), op.run);
             bool mended = false;
             EXPECT_EQ(Verify(dir.folder(), original, op, false, mended), "");
         }

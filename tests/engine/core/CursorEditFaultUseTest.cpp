@@ -148,24 +148,14 @@ TEST(CursorEditFaultUse, AfterAFailedWriteTheTableIsUsedOnWithoutRepairAndNoOthe
         original = seen.rows;
         ASSERT_EQ(original.size(), 10u);
     }
-    auto copy = [&](const pixhold::test::TempDir& to) {
-        for (const char* ext : {".DAT", ".IDX", ".BLB"})
-            std::filesystem::copy_file(templateDir.folder() + "Edits" + ext, to.folder() + "Edits" + ext);
-    };
+    auto copy = [&](const pixhold::test::TempDir& to) { CopyEditTemplate(templateDir.folder(), to.folder()); };
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);
         std::uint64_t writes = 0;
         {
             pixhold::test::TempDir dir;
             copy(dir);
-            auto session = coretest::FastSession();
-            TDataCursor cursor(*session->OpenDataDirectory("PH", dir.folder()));
-            cursor.TableName = "Edits";
-            cursor.OpenCursor();
-            ScopedFaultPlan plan(std::make_shared<TFaultPlan>());
-            op.run(cursor);
-            writes = plan->Count(FileOp::Write);
-            cursor.CloseCursor();
+            writes = CountEditWrites(dir.folder(), op.run);
         }
         ASSERT_GT(writes, 4u);
         for (std::uint64_t run = 0; run < 2 * writes; ++run) {

@@ -8,8 +8,10 @@
 
 #include "BTree.h"
 #include "EngineError.h"
+#include "FaultPlan.h"
 #include "IndexKey.h"
 #include "RecordBuffer.h"
+#include "TableTestSupport.h"
 #include "TableTestSupport.h"
 
 namespace pixhold::engine::edittest {
@@ -175,6 +177,25 @@ void MakeEditTemplate(const std::string& folder, const std::vector<std::string>&
     }
     cursor->CloseCursor();
     for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(fx.FilePath(ext), folder + "Edits" + ext);
+}
+
+void CopyEditTemplate(const std::string& from, const std::string& to) {
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(from + "Edits" + ext, to + "Edits" + ext);
+}
+
+std::uint64_t CountEditWrites(const std::string& folder, const std::function<void(TDataCursor&)>& operation) {
+    auto session = coretest::FastSession();
+    TDataCursor cursor(*session->OpenDataDirectory("PH", folder));
+    cursor.TableName = "Edits";
+    cursor.OpenCursor();
+    std::uint64_t writes = 0;
+    {
+        ScopedFaultPlan plan(std::make_shared<TFaultPlan>());
+        operation(cursor);
+        writes = plan->Count(FileOp::Write);
+    }
+    cursor.CloseCursor();
+    return writes;
 }
 
 }  // namespace pixhold::engine::edittest

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -67,6 +68,11 @@ bool Seek(TDataCursor& cursor, const std::string& name);
 // .BLB): 12 records with and without BLOBs of several lengths, then the
 // named records deleted, so that appends take their slots and freed blocks.
 void MakeEditTemplate(const std::string& folder, const std::vector<std::string>& deleted);
+// A fresh copy of that table in another folder.
+void CopyEditTemplate(const std::string& from, const std::string& to);
+// The writes `operation` makes on the table "Edits" of `folder`, run once
+// under a fault plan that fails nothing (the count the fault loops step through).
+std::uint64_t CountEditWrites(const std::string& folder, const std::function<void(TDataCursor&)>& operation);
 
 // Records, every index, "Sys Deleted", counts, free chain and BLOB chains
 // checked against each other; the active records by name.
