@@ -89,13 +89,7 @@ protected:
         delete viewer.data();
         Open(0, workers);
     }
-    void Drag(QPoint from, QPoint to) {
-        QTest::mousePress(viewer->Image1, Qt::LeftButton, {}, from);
-        QMouseEvent move(QEvent::MouseMove, QPointF(to), viewer->Image1->mapToGlobal(QPointF(to)), Qt::NoButton,
-                         Qt::LeftButton, {});
-        QApplication::sendEvent(viewer->Image1, &move);
-        QTest::mouseRelease(viewer->Image1, Qt::LeftButton, {}, to);
-    }
+    void Drag(QPoint from, QPoint to) { DragOver(viewer->Image1, from, to); }
     QString Shown(const char* name) const { return QString::fromStdString(PathOf(name)); }
 
     THeldPool held;

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QTest>
@@ -41,6 +42,16 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 namespace pixhold::viewer::test {
 
 namespace fs = std::filesystem;
+
+// A drag with the left button over a widget (the viewer's picture), from
+// press to release.
+inline void DragOver(QWidget* widget, QPoint from, QPoint to) {
+    QTest::mousePress(widget, Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), widget->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     {});
+    QApplication::sendEvent(widget, &move);
+    QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
+}
 
 // A picture in one flat colour (with a darker top-left quarter), as a file's bytes.
 inline imaging::TByteVector PictureBytes(int w, int h, QColor colour, const char* name) {

@@ -142,13 +142,7 @@ TEST_F(FolderViewerTest, IconsAndMetafilesAreNeitherCroppedNorRotated) {
 
 class CropTest : public FolderViewerTest {
 protected:
-    void Drag(QPoint from, QPoint to) {
-        QTest::mousePress(viewer->Image1, Qt::LeftButton, {}, from);
-        QMouseEvent move(QEvent::MouseMove, QPointF(to), viewer->Image1->mapToGlobal(QPointF(to)), Qt::NoButton,
-                         Qt::LeftButton, {});
-        QApplication::sendEvent(viewer->Image1, &move);
-        QTest::mouseRelease(viewer->Image1, Qt::LeftButton, {}, to);
-    }
+    void Drag(QPoint from, QPoint to) { DragOver(viewer->Image1, from, to); }
 };
 
 TEST_F(CropTest, ABandOnAHalfSizePictureCropsTwiceItsSizeInEitherDirection) {

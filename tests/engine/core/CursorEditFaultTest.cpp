@@ -144,16 +144,9 @@ TEST(CursorEditFault, AFailedWriteAtAnyPointLeavesATableThatVerifiesOrIsMended) 
     // The table every run starts from: records with and without BLOBs, and one
     // deleted record whose slot an append takes again.
     MakeEditTemplate(templateDir.folder(), {"r4"});
-    Inspection original;
-    {
-        auto session = coretest::FastSession();
-        TDataCursor cursor(*session->OpenDataDirectory("PH", templateDir.folder()));
-        cursor.TableName = "Edits";
-        cursor.OpenCursor();
-        original = Inspect(cursor.Table());
-        ASSERT_EQ(original.problems, "");
-        ASSERT_EQ(original.rows.size(), 11u);
-    }
+    const Inspection original = InspectEditTable(templateDir.folder());
+    ASSERT_EQ(original.problems, "");
+    ASSERT_EQ(original.rows.size(), 11u);
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);
         auto copy = [&](const pixhold::test::TempDir& to) { CopyEditTemplate(templateDir.folder(), to.folder()); };

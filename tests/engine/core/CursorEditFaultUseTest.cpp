@@ -137,17 +137,10 @@ TEST(CursorEditFaultUse, AfterAFailedWriteTheTableIsUsedOnWithoutRepairAndNoOthe
     // head the free chain, so that the next values take freed blocks and then
     // new ones at the end of the file.
     MakeEditTemplate(templateDir.folder(), {"r4", "r7"});
-    std::map<std::string, Values> original;
-    {
-        auto session = coretest::FastSession();
-        TDataCursor cursor(*session->OpenDataDirectory("PH", templateDir.folder()));
-        cursor.TableName = "Edits";
-        cursor.OpenCursor();
-        const Inspection seen = Inspect(cursor.Table());
-        ASSERT_EQ(seen.problems, "");
-        original = seen.rows;
-        ASSERT_EQ(original.size(), 10u);
-    }
+    const Inspection seen = InspectEditTable(templateDir.folder());
+    ASSERT_EQ(seen.problems, "");
+    const std::map<std::string, Values> original = seen.rows;
+    ASSERT_EQ(original.size(), 10u);
     auto copy = [&](const pixhold::test::TempDir& to) { CopyEditTemplate(templateDir.folder(), to.folder()); };
     for (const Operation& op : Operations()) {
         SCOPED_TRACE(op.name);

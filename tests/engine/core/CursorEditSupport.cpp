@@ -179,6 +179,16 @@ void MakeEditTemplate(const std::string& folder, const std::vector<std::string>&
     for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(fx.FilePath(ext), folder + "Edits" + ext);
 }
 
+Inspection InspectEditTable(const std::string& folder) {
+    auto session = coretest::FastSession();
+    TDataCursor cursor(*session->OpenDataDirectory("PH", folder));
+    cursor.TableName = "Edits";
+    cursor.OpenCursor();
+    Inspection seen = Inspect(cursor.Table());
+    cursor.CloseCursor();
+    return seen;
+}
+
 void CopyEditTemplate(const std::string& from, const std::string& to) {
     for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::copy_file(from + "Edits" + ext, to + "Edits" + ext);
 }

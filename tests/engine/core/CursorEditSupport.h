@@ -81,5 +81,7 @@ struct Inspection {
     std::string problems;
 };
 Inspection Inspect(TDataTable& table);
+// What the fault tests' starting table holds (the table "Edits" of the folder).
+Inspection InspectEditTable(const std::string& folder);
 
 }  // namespace pixhold::engine::edittest
