@@ -18,14 +18,10 @@ namespace {
 constexpr int kMaxRestarts = 8;
 constexpr std::size_t kMaxOriginLength = 100;
 
-std::string Trimmed(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
+bool SameName(const std::string& a, const std::string& b) {
+    constexpr std::string_view kWhitespace = " \t\r\n";
+    return SameFolded(TrimBlanks(a, kWhitespace), TrimBlanks(b, kWhitespace));
 }
-
-bool SameName(const std::string& a, const std::string& b) { return SameFolded(Trimmed(a), Trimmed(b)); }
 
 }  // namespace
 
@@ -65,6 +61,7 @@ void TDataCursor::OpenCursor() {
             const bool held = table_->ReadLockHeld();
             table_->BeginRead();
             try {
+                table_->BeginBlobRead();
                 table_->ValidateHeaders();
             } catch (...) {
                 if (!held) table_->EndRead();
@@ -226,6 +223,15 @@ bool TDataCursor::CheckForChanges() {
     return changed;
 }
 
+bool TDataCursor::CheckForBlobChanges(bool reading) {
+    if (table_ == nullptr || !table_->BlobFileOpen()) return false;
+    // A cached block can be used unless a read lock was taken since the BLOB
+    // file's counter was compared.
+    if (!reading && !table_->BlobCheckOwed()) return false;
+    const bool changed = CheckForChanges();
+    return table_->BeginBlobRead() || changed;
+}
+
 void TDataCursor::EndReadOp() {
     if (!readLockTaken_) return;
     readLockTaken_ = false;
@@ -241,10 +247,14 @@ void TDataCursor::Guarded(const std::function<void()>& operation) {
     }
     ++readDepth_;
     try {
-        // With strict change detection every operation takes the read lock
-        // (which re-reads the headers); otherwise only the counters of the
+        // With strict change detection every operation takes the read lock,
+        // its BLOB part included (which re-reads the headers); otherwise only the counters of the
         // other cursors of this process are compared.
-        bool changed = table_->StrictChangeDetection() && CheckForChanges();
+        bool changed = false;
+        if (table_->StrictChangeDetection()) {
+            changed = CheckForChanges();
+            changed = table_->BeginBlobRead() || changed;
+        }
         changed = changed || table_->ChangeCounters() != counters_;
         const Position start = pos_;
         for (int attempt = 0;; ++attempt) {

@@ -241,6 +241,7 @@ public:
     // ---- TCursorContext ----
     void LogMessage(const std::string& text) override;
     bool CheckForChanges() override;
+    bool CheckForBlobChanges(bool reading) override;
     std::uint32_t SuggestedReadAhead(ReadDirection direction) const override;
 
 private:

@@ -81,14 +81,22 @@ int TDataCursor::OpenBlob(std::uint16_t field, std::uint8_t* buffer, TBlobOpenMo
         // Written from the start: the stored value is replaced, never read.
         blob->modified = slot.firstBlock != 0;
     } else if (slot.firstBlock != 0) {
-        if (!table_->BlobFileOpen() || slot.firstBlock > table_->BlobFile().BlockCount())
-            return err::InvalidBlobOffset;
-        blob->value.swap(spareValue_);
+        if (!table_->BlobFileOpen()) return err::InvalidBlobOffset;
+        bool outside = false;
         Guarded([&] {
+            // The block count as it is now: a value written by another user
+            // since the last look at the BLOB file lies past the held one.
+            if (!table_->StrictChangeDetection()) CheckForBlobChanges(false);
+            if (slot.firstBlock > table_->BlobFile().BlockCount()) {
+                outside = true;
+                return;
+            }
+            blob->value.swap(spareValue_);
             // A change found by the read refreshed the caches: read again.
             while (!table_->BlobFile().ReadValue(this, blob->firstBlock, blob->ownerID, blob->value)) {
             }
         });
+        if (outside) return err::InvalidBlobOffset;
     }
     auto freeSlot = std::find(blobs_.begin(), blobs_.end(), nullptr);
     if (freeSlot == blobs_.end()) freeSlot = blobs_.insert(blobs_.end(), nullptr);

@@ -172,11 +172,21 @@ public:
     void ReleaseTransactionLock();
     bool ReadLockHeld() const { return readLock_.held; }
     bool QueryReadLockHeld() const { return queryReadLock_.held; }
+    // A read lock covers the BLOB file from the first BLOB access under it:
+    // takes the BLOB file's read byte for the held read lock and compares its
+    // change counter (true when it had moved and the block cache was dropped).
+    // Nothing when no read lock is held or its BLOB part is taken already.
+    bool BeginBlobRead();
+    // A read lock was taken since the BLOB file's counter was last compared:
+    // cached blocks are not to be used before BeginBlobRead.
+    bool BlobCheckOwed() const { return blobCheckOwed_; }
     bool WriteLockHeld() const { return writeLockHeld_; }
     bool TransactionLockHeld() const override { return transactionLockHeld_; }
 
     // ---- change detection and buffers ----
-    bool CheckForChanges();
+    // Compares the files' change counters with the held headers and drops
+    // what changed; without `blob` the BLOB file is left for BeginBlobRead.
+    bool CheckForChanges(bool blob = true);
     void WriteBuffers(bool free, bool forceDataHeader, bool forceOsFlush, bool forceBlobHeader,
                       bool forceIndexHeader);
     // What a change of an exclusive table (or one inside a transaction) does
@@ -253,6 +263,7 @@ private:
     ReadLock readLock_;
     ReadLock queryReadLock_;
     bool writeLockHeld_ = false;
+    bool blobCheckOwed_ = false;
     // Read locks this table let go of to take its write lock (a write range
     // covers every read byte, its own ones included); taken again at EndWrite.
     bool readLockSuspended_ = false;

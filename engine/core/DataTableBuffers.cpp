@@ -7,7 +7,7 @@
 
 namespace pixhold::engine {
 
-bool TDataTable::CheckForChanges() {
+bool TDataTable::CheckForChanges(bool blob) {
     bool changed = false;
     if (indexFile_->HeaderChanged()) {
         // Index changes always come with data changes: refresh both.
@@ -19,7 +19,9 @@ bool TDataTable::CheckForChanges() {
         dataFile_->ClearRecordCache();
         changed = true;
     }
-    if (BlobFileOpen() && blobFile_->HeaderChanged()) {
+    if (!BlobFileOpen()) return changed;
+    blobCheckOwed_ = !blob;
+    if (blob && blobFile_->HeaderChanged()) {
         blobFile_->ClearBlockCache();
         changed = true;
     }

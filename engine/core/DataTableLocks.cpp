@@ -92,20 +92,17 @@ void TDataTable::ReleaseDeferredUnlocks() {
 
 // ---- read locks -------------------------------------------------------------------------
 
+// A read lock takes one of the index file's read bytes, which keeps every
+// writer out (a writer takes the index file's write range before the BLOB
+// file's). The BLOB file's read byte and the comparison of its counter come
+// with the first BLOB access under the lock (BeginBlobRead): most reads never
+// touch a BLOB, and each byte costs a lock and an unlock.
 bool TDataTable::TakeReadLock(ReadLock& lock) {
     const int indexSlot = indexFile_->LockRead();
     if (indexSlot == 0) Raise(err::LockFailure);
-    int blobSlot = 0;
-    if (BlobFileOpen()) {
-        blobSlot = blobFile_->LockRead();
-        if (blobSlot == 0) {
-            indexFile_->UnlockRead(indexSlot);
-            Raise(err::LockFailure);
-        }
-    }
-    lock = ReadLock{true, indexSlot, blobSlot};
+    lock = ReadLock{true, indexSlot, 0};
     try {
-        return CheckForChanges();
+        return CheckForChanges(false);
     } catch (...) {
         // The caller sees a failed begin and will not end it.
         try {
@@ -115,6 +112,28 @@ bool TDataTable::TakeReadLock(ReadLock& lock) {
         }
         throw;
     }
+}
+
+bool TDataTable::BeginBlobRead() {
+    if (!BlobFileOpen()) return false;
+    ReadLock* lock = nullptr;
+    for (ReadLock* held : {&queryReadLock_, &readLock_}) {
+        if (!held->held) continue;
+        if (held->blobSlot != 0) {
+            // Compared under a lock held since: nothing can have changed.
+            blobCheckOwed_ = false;
+            return false;
+        }
+        if (lock == nullptr) lock = held;
+    }
+    if (lock == nullptr) return false;
+    const int blobSlot = blobFile_->LockRead();
+    if (blobSlot == 0) Raise(err::LockFailure);
+    lock->blobSlot = blobSlot;
+    blobCheckOwed_ = false;
+    if (!blobFile_->HeaderChanged()) return false;
+    blobFile_->ClearBlockCache();
+    return true;
 }
 
 void TDataTable::DropReadLock(ReadLock& lock) {

@@ -12,20 +12,12 @@
 #include "DataTable.h"
 #include "Record.h"
 #include "TableLocale.h"
+#include "TextCase.h"
 #include "ValueText.h"
 
 namespace pixhold::engine {
 
 namespace {
-
-// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
-std::string CutText(std::string text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text;
-}
 
 std::int64_t ParseInteger(const std::string& text, const std::string& field) {
     std::int64_t value = 0;
@@ -138,7 +130,7 @@ void TField::SetAsString(const std::string& value) {
                 Store(nullptr, 0);
                 return;
             }
-            text = CutText(std::move(text), descriptor_.size);
+            text = CutUtf8(std::move(text), descriptor_.size);
             Store(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
             return;
         }

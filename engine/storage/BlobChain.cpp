@@ -42,6 +42,9 @@ bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std:
         value.clear();
         return true;
     }
+    // The header and the cached blocks may be from before another user's
+    // change when a read lock was taken without looking at this file.
+    if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForBlobChanges(false)) return false;
     if (firstBlock > BlockCount()) Raise(err::BlobBuffersCorrupt);
     const std::uint32_t dataSize = BlockDataSize();
     TBlockRunReader reader(*this, cursor);
@@ -88,7 +91,7 @@ bool TBlobFile::ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std:
             const std::uint32_t count = std::min(
                 {BlocksFor(length - copied, dataSize), TBlockRunReader::RunBlocks(blockSize_), BlockCount() - next + 1});
             if (cache_.AnyInRange(next, next + count - 1)) break;
-            if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForChanges()) return false;
+            if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForBlobChanges(true)) return false;
             const std::uint32_t got = ReadStraight(next, count, value.data() + copied, length - copied, straight_);
             if (got == 0) break;  // the block fetch below reports the missing block
             for (std::uint32_t t = 0;; ++t) {

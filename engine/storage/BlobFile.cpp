@@ -283,7 +283,7 @@ TBlock* TBlobFile::GetBlock(TCursorContext* cursor, std::uint32_t blockNumber,
         cache_.Pin(block);
         return block;
     }
-    if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForChanges()) {
+    if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForBlobChanges(true)) {
         return nullptr;
     }
     if (blockNumber > BlockCount()) Raise(err::BlobBuffersCorrupt);

@@ -25,7 +25,7 @@ bool TBlockRunReader::Get(std::uint32_t n, std::uint32_t ahead, ReadDirection di
         return true;
     }
     if (n < first_ || n - first_ >= count_) {
-        if (cursor_ != nullptr && !file_.Owner().StrictChangeDetection() && cursor_->CheckForChanges()) {
+        if (cursor_ != nullptr && !file_.Owner().StrictChangeDetection() && cursor_->CheckForBlobChanges(true)) {
             count_ = 0;
             return false;
         }

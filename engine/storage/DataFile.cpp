@@ -33,21 +33,6 @@ double LastUpdateNow() {
 
 bool SameNameNoCase(const std::string& a, const std::string& b) { return SameFolded(a, b); }
 
-std::string TrimBlanks(const std::string& s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
-std::string CutUtf8(std::string text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text;
-}
-
 // Clears the read-ahead range when a read is over, also on an error.
 class ReadAheadScope {
 public:
@@ -529,6 +514,7 @@ void TDataFile::ClearRecordCache() {
         spare_.Push(std::move(record));
     }
     cache_.clear();
+    modifiedNumbers_.clear();
     mruFront_ = mruBack_ = nullptr;
     if (IsOpen() || header_.recordSize != 0) SetCacheCapacity();
 }
@@ -684,43 +670,58 @@ void TDataFile::FreeRecord(TRecord* record) {
 }
 
 bool TDataFile::FlushRecords() {
+    if (modifiedNumbers_.empty()) return false;
     const std::uint32_t recordSize = header_.recordSize;
     bool wrote = false;
     auto eligible = [this](const TRecord& r) {
         const bool inReadAhead = readAheadFirst_ != 0 && r.RecordNumber() >= readAheadFirst_ &&
                                  r.RecordNumber() <= readAheadLast_;
-        return r.Modified() && !r.Pinned() && !inReadAhead;
+        return !r.Pinned() && !inReadAhead;
     };
+    // The modified records still cached, in record number order.
+    std::sort(modifiedNumbers_.begin(), modifiedNumbers_.end());
+    modifiedNumbers_.erase(std::unique(modifiedNumbers_.begin(), modifiedNumbers_.end()), modifiedNumbers_.end());
+    std::vector<TRecord*> records;
+    records.reserve(modifiedNumbers_.size());
+    std::size_t kept = 0;
+    for (const std::uint32_t number : modifiedNumbers_) {
+        const auto it = cache_.find(number);
+        if (it == cache_.end() || !it->second->Modified()) continue;
+        modifiedNumbers_[kept++] = number;
+        records.push_back(it->second.get());
+    }
+    modifiedNumbers_.resize(kept);
     std::vector<std::uint8_t> buffer;
-    // Runs of consecutive modified records go out in one write each.
-    for (auto i = cache_.begin(); i != cache_.end();) {
-        if (!eligible(*i->second)) {
+    // Runs of consecutive modified records go out in one write each; records
+    // left modified (pinned, or in a read-ahead) keep their numbers listed.
+    kept = 0;
+    for (std::size_t i = 0; i < records.size();) {
+        if (!eligible(*records[i])) {
+            modifiedNumbers_[kept++] = records[i]->RecordNumber();
             ++i;
             continue;
         }
-        auto end = std::next(i);
-        std::uint32_t expected = i->first + 1;
-        std::size_t count = 1;
-        while (end != cache_.end() && end->first == expected && eligible(*end->second)) {
+        std::size_t end = i + 1;
+        while (end < records.size() && records[end]->RecordNumber() == records[end - 1]->RecordNumber() + 1 &&
+               eligible(*records[end]))
             ++end;
-            ++expected;
-            ++count;
-        }
+        const std::size_t count = end - i;
         buffer.resize(count * recordSize);
         std::uint8_t* target = buffer.data();
-        for (auto k = i; k != end; ++k, target += recordSize) {
-            std::memcpy(target, k->second->Data(), recordSize);
+        for (std::size_t k = i; k != end; ++k, target += recordSize) {
+            std::memcpy(target, records[k]->Data(), recordSize);
             if (IsEncrypted()) ScrambleBuffer(target, recordSize, kDataSeeds);
         }
         {
             FileAccessGuard guard(*this);
-            SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(RecordOffset(i->first)));
+            SeekFile(SeekOrigin::Begin, static_cast<std::int64_t>(RecordOffset(records[i]->RecordNumber())));
             WriteBuffer(buffer.data(), buffer.size());
         }
-        for (auto k = i; k != end; ++k) k->second->SetModified(false);
+        for (std::size_t k = i; k != end; ++k) records[k]->SetModified(false);
         wrote = true;
         i = end;
     }
+    modifiedNumbers_.resize(kept);
     if (wrote) owner_.MarkWrittenTo();
     return wrote;
 }

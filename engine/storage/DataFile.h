@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -266,6 +267,8 @@ public:
     void FreeRecord(TRecord* record);
     // Writes modified, unpinned records in runs of consecutive numbers.
     bool FlushRecords();
+    // Called by TRecord when one of this file's records becomes modified.
+    void NoteModifiedRecord(std::uint32_t recordNumber) { modifiedNumbers_.push_back(recordNumber); }
     void TrimRecordCache();
     void ClearRecordCache();
     // Truncates after the descriptors and resets the counters.
@@ -357,13 +360,17 @@ private:
     bool reuseDeleted_ = true;
     std::unique_ptr<TableLocale> locale_;
 
-    // Record cache: ordered by record number, plus the most-recently-used chain.
-    // Cached records by record number; ordered so that flushing finds runs of
-    // consecutive records.
-    std::map<std::uint32_t, std::unique_ptr<TRecord>> cache_;
+    // Record cache: cached records by record number, plus the
+    // most-recently-used chain.
+    std::unordered_map<std::uint32_t, std::unique_ptr<TRecord>> cache_;
     TRecord* mruFront_ = nullptr;
     TRecord* mruBack_ = nullptr;
     TRecordStack spare_;
+    // The numbers of records that became modified since they were last
+    // written: every modified cached record's number is here, and some numbers
+    // may be of records since dropped, reset or written (FlushRecords sorts
+    // them out).
+    std::vector<std::uint32_t> modifiedNumbers_;
     std::uint32_t cacheCapacity_ = 0;
     std::uint32_t readAheadCount_ = 1;
     // The record range of a read-ahead in progress; FlushRecords leaves it alone.

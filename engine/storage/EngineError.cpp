@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "TextCase.h"
+
 namespace pixhold::engine {
 namespace {
 
@@ -124,32 +126,10 @@ const CodeText* FindCode(std::uint16_t code) {
     return nullptr;
 }
 
-// Cuts a text to at most `limit` bytes. A UTF-8 sequence that the cut would
-// split is dropped whole, so the result never ends in half a character.
-void CutText(std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return;
-    std::size_t end = limit;
-    // Walk back over at most three continuation bytes to the start of the last sequence.
-    std::size_t start = end;
-    while (start > 0 && end - start < 3 &&
-           (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) {
-        --start;
-    }
-    if (start > 0) {
-        const auto lead = static_cast<unsigned char>(text[start - 1]);
-        std::size_t length = 0;
-        if ((lead & 0xE0) == 0xC0) length = 2;
-        else if ((lead & 0xF0) == 0xE0) length = 3;
-        else if ((lead & 0xF8) == 0xF0) length = 4;
-        if (length != 0 && (end - (start - 1)) < length) end = start - 1;
-    }
-    text.resize(end);
-}
-
 ErrorContext CutContext(ErrorContext context) {
     for (std::string* text : {&context.server, &context.user, &context.database, &context.table,
                               &context.field, &context.index, &context.text}) {
-        CutText(*text, kMaxContextLength);
+        text->resize(Utf8CutLength(*text, kMaxContextLength));
     }
     return context;
 }
@@ -209,7 +189,7 @@ std::string EngineErrorText(std::uint16_t code, const ErrorContext& context, int
     const CodeText* entry = FindCode(code);
     if (entry == nullptr) return std::string(kUnknownErrorText);
     std::string text = FillText(*entry, CutContext(context), osError);
-    CutText(text, kMaxTextLength);
+    text.resize(Utf8CutLength(text, kMaxTextLength));
     return text;
 }
 

@@ -11,13 +11,6 @@
 
 namespace pixhold::engine {
 
-std::string TrimBlanks(const std::string& name) {
-    const auto first = name.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    const auto last = name.find_last_not_of(' ');
-    return name.substr(first, last - first + 1);
-}
-
 bool SameFileName(const std::string& a, const std::string& b) {
     const auto ua = icu::UnicodeString::fromUTF8(TrimBlanks(a));
     const auto ub = icu::UnicodeString::fromUTF8(TrimBlanks(b));

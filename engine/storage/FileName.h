@@ -2,10 +2,9 @@
 
 #include <string>
 
-namespace pixhold::engine {
+#include "TextCase.h"
 
-// The name without surrounding blanks.
-std::string TrimBlanks(const std::string& name);
+namespace pixhold::engine {
 
 // Whether two file names are the same file name: both trimmed, compared
 // without regard to letter case (full Unicode case folding).

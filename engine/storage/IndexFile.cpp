@@ -24,13 +24,6 @@ constexpr std::uint64_t kMaxFileBytes = 4000000000ull;
 constexpr std::size_t kMaxStopWordLength = 255;
 constexpr std::uint32_t kCharacterSetSize = 32;
 
-std::string Trimmed(const std::string& s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    const auto last = s.find_last_not_of(' ');
-    return s.substr(first, last - first + 1);
-}
-
 bool SameName(const std::string& a, const std::string& b) { return SameTrimmedName(a, b); }
 
 // A name starts with a letter, "_" or a byte from 128 to 254.
@@ -568,7 +561,7 @@ void TIndexFile::SetPrimaryIndex(const IndexDescriptor& d, const std::vector<Fie
 }
 
 void TIndexFile::CheckNewSecondaryName(const std::string& name, int exceptSlot) const {
-    if (Trimmed(name).empty()) Raise(err::IndexNameMissing);
+    if (TrimBlanks(name).empty()) Raise(err::IndexNameMissing);
     if (!ValidFirstCharacter(name)) Raise(err::InvalidIndexName, name);
     for (int s = 1; s <= header_.secondaryCount && s <= kMaxSecondaryIndexes; ++s)
         if (s != exceptSlot && SameName(header_.slots[s].name, name)) Raise(err::IndexExists, name);

@@ -7,6 +7,7 @@
 #include "EngineError.h"
 #include "IndexFile.h"
 #include "IndexKey.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -16,15 +17,6 @@ bool ValidFirstCharacter(const std::string& name) {
     if (name.empty()) return false;
     const auto c = static_cast<std::uint8_t>(name[0]);
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
-}
-
-std::string Folded(const std::string& s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    std::string t = s.substr(first, s.find_last_not_of(' ') - first + 1);
-    for (char& c : t)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return t;
 }
 
 bool IsTextField(const FieldDescriptor& f) {
@@ -90,7 +82,7 @@ void TIndexFile::ValidateHeader(const std::vector<FieldDescriptor>& fields) cons
         } else if (s != kTextSlot) {
             if (!ValidFirstCharacter(d.name)) corrupt();
             for (int t = 1; t <= h.secondaryCount; ++t)
-                if (t != s && Folded(h.slots[t].name) == Folded(d.name)) corrupt();
+                if (t != s && SameTrimmedName(h.slots[t].name, d.name)) corrupt();
         }
         if (d.fieldCount > kMaxIndexFields) corrupt();
         for (int i = 0; i < kMaxIndexFields; ++i)
@@ -136,7 +128,7 @@ bool TIndexFile::RepairHeader(TCursorContext& cursor, bool verifyOnly, const std
                 if (!verifyOnly) d.name = ("_" + d.name).substr(0, kMaxIndexNameLength);
             }
             for (int t = 1; t < s; ++t) {
-                if (Folded(work.slots[t].name) == Folded(d.name)) {
+                if (SameTrimmedName(work.slots[t].name, d.name)) {
                     report("Duplicate index name for index " + d.name);
                     if (!verifyOnly) d.name = ("_" + d.name).substr(0, kMaxIndexNameLength);
                     break;

@@ -8,6 +8,7 @@
 
 #include "IndexBytes.h"
 #include "TableLocale.h"
+#include "TextCase.h"
 
 namespace pixhold::engine {
 
@@ -20,15 +21,6 @@ int CompareBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
 
 std::uint32_t RecordID(const std::uint8_t* record) {
     return indexbytes::GetU32(record + recordlayout::RecordID);
-}
-
-// The length of the text in `bytes` cut to at most `max` bytes without
-// splitting a UTF-8 sequence.
-std::size_t CutUtf8(const std::string& text, std::size_t max) {
-    if (text.size() <= max) return text.size();
-    std::size_t n = max;
-    while (n > 0 && (static_cast<std::uint8_t>(text[n]) & 0xC0) == 0x80) --n;
-    return n;
 }
 
 // Text index key: 3 bytes, a 61-byte word, 4 bytes.
@@ -207,7 +199,7 @@ void TKeyBuilder::BuildPart(const KeyPart& part, const std::uint8_t* record, std
                 if (layout_.caseInsensitive) {
                     const std::string upper =
                         locale_.ToUpper(std::string_view(reinterpret_cast<const char*>(stored), length));
-                    std::memcpy(value, upper.data(), CutUtf8(upper, room));
+                    std::memcpy(value, upper.data(), Utf8CutLength(upper, room));
                 } else {
                     std::memcpy(value, stored, length);
                 }

@@ -45,6 +45,10 @@ void TRecord::SetFieldNull(const FieldDescriptor& field) {
     std::memset(image_.data() + field.offset, 0, 1u + field.physicalSize);
 }
 
+void TRecord::NoteModified() {
+    if (owner_ != nullptr) owner_->NoteModifiedRecord(number_);
+}
+
 void TRecord::Reset(std::size_t size, std::uint32_t number) {
     constexpr std::size_t kStep = 64;
     // Never below the record header, so the header accessors are always safe.

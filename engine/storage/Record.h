@@ -32,7 +32,13 @@ public:
     TDataFile* Owner() const { return owner_; }
     std::uint32_t RecordNumber() const { return number_; }
     bool Modified() const { return modified_; }
-    void SetModified(bool modified = true) { modified_ = modified; }
+    // A record that becomes modified is reported to its data file, which keeps
+    // the numbers of its modified records so that a flush need not visit the
+    // whole cache.
+    void SetModified(bool modified = true) {
+        if (modified && !modified_) NoteModified();
+        modified_ = modified;
+    }
     std::uint16_t PinCount() const { return pins_; }
     bool Pinned() const { return pins_ != 0; }
 
@@ -72,6 +78,7 @@ private:
     // steps). Pins and cache links are left alone.
     void Reset(std::size_t size, std::uint32_t number);
     bool SlotInside(const FieldDescriptor& field) const;
+    void NoteModified();
 
     TDataFile* owner_;
     bool modified_ = false;

@@ -49,6 +49,10 @@ public:
     // Takes the table's read lock and checks for changes by other users; true when
     // the table had changed and the caches were refreshed (the caller starts again).
     virtual bool CheckForChanges() { return false; }
+    // Before BLOB blocks are read from the file (`reading`) or taken from the
+    // cache: the read lock and its BLOB part, and the BLOB file's counter
+    // compared where that is still owed; true as for CheckForChanges.
+    virtual bool CheckForBlobChanges(bool reading) { return reading && CheckForChanges(); }
     // How many records the cursor's index position suggests reading ahead in the
     // given direction; 0 means no suggestion.
     virtual std::uint32_t SuggestedReadAhead(ReadDirection) const { return 0; }

@@ -255,6 +255,57 @@ TEST_P(CursorEditProcesses, AnotherProcessesEditGivesTheProtocolsErrors) {
     EXPECT_EQ(NumOf(mine.cursor, buffer), 99);
 }
 
+// A read lock taken for records and keys leaves the BLOB file to the first
+// BLOB read under it; that read must still see another process's BLOB
+// changes: a value past the block count this process held, and a value
+// written into blocks it wrote itself.
+TEST_P(CursorEditProcesses, BlobsChangedByAnotherProcessAreReadAsTheyAreNow) {
+    const TLockProtocol protocol = GetParam();
+    const std::string first(100, 'f');
+    const std::string second(300, 's');
+    const std::string third(200, 't');
+    const std::string late(5000, 'l');
+    ChildProcess child([&, protocol](ChildProcess::Channel& parent) {
+        ProcessCursor mine(folder, protocol);
+        parent.Send('O');
+        if (parent.Receive() != 'c') return 2;
+        std::vector<std::uint8_t> buffer;
+        // The second value takes new blocks and frees those of the first;
+        // the third takes them again.
+        for (const std::string* value : {&second, &third}) {
+            ReadRecord(mine.cursor, "counter", buffer);
+            if (mine.cursor.GetCurrentRecord(buffer.data(), true) != 0) return 3;
+            Fill(mine.cursor, buffer, {"counter", 0, "c", "", *value});
+            mine.cursor.ModifyRecord(buffer.data(), true, true);
+        }
+        // The freed blocks taken, the late value's start past the end the
+        // other process knows.
+        Append(mine.cursor, {"pad", 6, "p", "", second});
+        Append(mine.cursor, {"late", 7, "l", "", late});
+        parent.Send('C');
+        parent.Receive();
+        return 0;
+    });
+    ASSERT_EQ(child.Receive(), 'O');
+    ProcessCursor mine(folder, protocol);
+    std::vector<std::uint8_t> buffer;
+    // Written here, so its blocks stay in this process's cache.
+    ReadRecord(mine.cursor, "counter", buffer);
+    ASSERT_EQ(mine.cursor.GetCurrentRecord(buffer.data(), true), 0);
+    Fill(mine.cursor, buffer, {"counter", 0, "c", "", first});
+    mine.cursor.ModifyRecord(buffer.data(), true, true);
+    child.Send('c');
+    ASSERT_EQ(child.Receive(), 'C');
+    // Records and keys are looked at again; the BLOB file not yet.
+    mine.cursor.Refresh();
+    ReadRecord(mine.cursor, "late", buffer);
+    EXPECT_EQ(ValuesOf(mine.cursor, buffer).data, late);
+    ReadRecord(mine.cursor, "counter", buffer);
+    EXPECT_EQ(ValuesOf(mine.cursor, buffer).data, third);
+    child.Send('q');
+    EXPECT_EQ(child.Wait(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Protocols, CursorEditProcesses,
                          ::testing::Values(TLockProtocol::lpPessimistic, TLockProtocol::lpOptimistic),
                          ProtocolName);

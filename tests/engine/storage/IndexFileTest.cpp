@@ -461,6 +461,10 @@ TEST_F(IndexFileFixture, ValidationRejectsEveryDamage) {
         {"primary not unique", [](IndexFileHeader& h) { h.slots[0].unique = false; }, err::HeaderCorrupt},
         {"name starting with a blank", [](IndexFileHeader& h) { h.slots[1].name = " X"; }, err::HeaderCorrupt},
         {"duplicate name", [](IndexFileHeader& h) { h.slots[2].name = "BYCATEGORY"; }, err::HeaderCorrupt},
+        {"duplicate name beyond ASCII", [](IndexFileHeader& h) {
+             h.slots[1].name = "Äpfel";
+             h.slots[2].name = "äPFEL";
+         }, err::HeaderCorrupt},
         {"17 fields", [](IndexFileHeader& h) { h.slots[1].fieldCount = 17; }, err::HeaderCorrupt},
         {"gap in the fields", [](IndexFileHeader& h) { h.slots[1].fieldNumbers[2] = 4; }, err::HeaderCorrupt},
         {"field beyond the table", [](IndexFileHeader& h) { h.slots[2].fieldNumbers[0] = 6; }, err::HeaderCorrupt},
