@@ -102,7 +102,7 @@ void MakeTable(const std::string& folder, std::uint32_t count) {
         index.IncActiveRecords();
     }
     table->RaiseChangeCounters(true, false, true);
-    dir->CloseTable(table);
+    (void)dir->CloseTable(table);
 }
 
 class KeepAll : public TCursorFilter {

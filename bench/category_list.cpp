@@ -127,7 +127,7 @@ void MakeEngineTable(const std::string& folder, std::uint32_t count) {
         index.IncActiveRecords();
     }
     table->RaiseChangeCounters(true, false, true);
-    dir->CloseTable(table);
+    (void)dir->CloseTable(table);
 }
 
 void Check(int code, sqlite3* db, const char* what) {

@@ -84,7 +84,7 @@ void MakeTable(const std::string& folder, const std::string& name, std::uint32_t
         index.IncActiveRecords();
     }
     table->RaiseChangeCounters(true, false, true);
-    dir->CloseTable(table);
+    (void)dir->CloseTable(table);
 }
 
 // Mean nanoseconds of one call: the best of three rounds.

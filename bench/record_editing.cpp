@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         d.indexes.push_back(primary);
         TDataTable* created = nullptr;
         if (directory->CreateTable("Pictures", false, d, created) < 0) throw std::runtime_error("create failed");
-        directory->CloseTable(created);
+        (void)directory->CloseTable(created);
 
         TDataCursor cursor(*directory);
         cursor.TableName = "Pictures";

@@ -118,9 +118,9 @@ public:
     void SetToBegin();
     void SetToEnd();
     // buffer may be null; it receives RecordSize() bytes.
-    int GetNextRecord(std::uint8_t* buffer);
-    int GetPriorRecord(std::uint8_t* buffer);
-    int GetCurrentRecord(std::uint8_t* buffer);
+    [[nodiscard]] int GetNextRecord(std::uint8_t* buffer);
+    [[nodiscard]] int GetPriorRecord(std::uint8_t* buffer);
+    [[nodiscard]] int GetCurrentRecord(std::uint8_t* buffer);
     bool AtBottom() const { return pos_.bottom; }
     bool AtTop() const { return pos_.top; }
     // The physical number of the record at the position (0 when none).
@@ -136,12 +136,12 @@ public:
     bool SetToBookmark(const TBookmark& bookmark, bool nearest);
     int CompareBookmarks(const TBookmark& a, const TBookmark& b) const;
     // Returns 0, or 8710 when the other cursor's record is not found here.
-    int SetToCursor(TDataCursor& other);
+    [[nodiscard]] int SetToCursor(TDataCursor& other);
 
     // ---- keys and ranges ----
     // `keyOrRecord` is a key of the current index when isKey is set, otherwise
     // a record image. outRecord may be null.
-    bool FindKey(bool isKey, const std::uint8_t* keyOrRecord, std::uint8_t* outRecord, int fieldCount,
+    [[nodiscard]] bool FindKey(bool isKey, const std::uint8_t* keyOrRecord, std::uint8_t* outRecord, int fieldCount,
                  int partialLength, bool nearest);
     // A null bound is open at its end. Both bounds are inclusive.
     void SetRange(bool isKey, const std::uint8_t* low, int lowFieldCount, const std::uint8_t* high,
@@ -196,7 +196,7 @@ public:
     // locked (10258 when another cursor or process holds it); under both, 8708
     // when the record now differs from `buffer`, the caller's copy. Returns
     // the codes of GetCurrentRecord(buffer) otherwise.
-    int GetCurrentRecord(std::uint8_t* buffer, bool lock);
+    [[nodiscard]] int GetCurrentRecord(std::uint8_t* buffer, bool lock);
     void AppendRecord(std::uint8_t* buffer, bool reposition);
     void ModifyRecord(std::uint8_t* buffer, bool unlock, bool reposition);
     // `expected` is the caller's copy of the current record (8708 when the
@@ -220,13 +220,13 @@ public:
     // open), 9494 (too many open), 9998 (unusable reference), 8711 (a read
     // reached the end). New contents reach the table only through
     // AppendRecord or ModifyRecord of the buffer that holds the BLOB.
-    int OpenBlob(std::uint16_t field, std::uint8_t* buffer, TBlobOpenMode mode, std::uint32_t& length);
-    int GetBlob(std::uint16_t field, const std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
+    [[nodiscard]] int OpenBlob(std::uint16_t field, std::uint8_t* buffer, TBlobOpenMode mode, std::uint32_t& length);
+    [[nodiscard]] int GetBlob(std::uint16_t field, const std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
                 void* data, std::uint32_t& read);
-    int PutBlob(std::uint16_t field, std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
+    [[nodiscard]] int PutBlob(std::uint16_t field, std::uint8_t* buffer, std::uint32_t offset, std::uint32_t length,
                 const void* data);
-    int TruncateBlob(std::uint16_t field, std::uint8_t* buffer, std::uint32_t length);
-    int GetBlobSize(std::uint16_t field, const std::uint8_t* buffer, std::uint32_t& length);
+    [[nodiscard]] int TruncateBlob(std::uint16_t field, std::uint8_t* buffer, std::uint32_t length);
+    [[nodiscard]] int GetBlobSize(std::uint16_t field, const std::uint8_t* buffer, std::uint32_t& length);
     // Releases the BLOB and puts its stored reference back into the buffer.
     void FreeBlob(std::uint16_t field, std::uint8_t* buffer);
     void FreeAllBlobs();

@@ -233,7 +233,9 @@ std::unique_ptr<TDataCursor> TDataCursor::CloneCursor() {
             clone->MoveToBegin();
         });
     }
-    if (!pos_.bottom && !pos_.top) clone->SetToCursor(*this);
+    // Where the record is not to be found the clone stands on the nearest
+    // one, as a search does.
+    if (!pos_.bottom && !pos_.top) (void)clone->SetToCursor(*this);
     else if (pos_.top && !pos_.bottom) clone->SetToEnd();
     return clone;
 }

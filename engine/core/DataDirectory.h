@@ -38,16 +38,16 @@ public:
     // ---- tables ----
     // Creates the files; the table is left open exclusively with a use count
     // of one. -11013 when a registered table of that name is in use.
-    int CreateTable(const std::string& name, bool inMemory, const TableDefinition& definition,
+    [[nodiscard]] int CreateTable(const std::string& name, bool inMemory, const TableDefinition& definition,
                     TDataTable*& table);
     // The shared table for a cursor; -11013 when it conflicts with the
     // exclusive flag of another user of this directory.
-    int OpenTable(const std::string& name, TDataTable*& table, bool exclusive, bool inMemory);
+    [[nodiscard]] int OpenTable(const std::string& name, TDataTable*& table, bool exclusive, bool inMemory);
     // Closes one use; the last use (outside a transaction) frees the table.
     // -11010 for a table that is not registered here.
-    int CloseTable(TDataTable* table, bool discardIfTemporary = false);
-    int DeleteTable(const std::string& name, bool inMemory);
-    int RenameTable(const std::string& name, const std::string& newName, bool inMemory, bool toBackup);
+    [[nodiscard]] int CloseTable(TDataTable* table, bool discardIfTemporary = false);
+    [[nodiscard]] int DeleteTable(const std::string& name, bool inMemory);
+    [[nodiscard]] int RenameTable(const std::string& name, const std::string& newName, bool inMemory, bool toBackup);
     bool TableExists(const std::string& name, bool inMemory) const;
     // The first free name "<up to 5 digits of the thread id><counter>.DAT".
     std::string MakeTempTableName(bool inMemory) const;

@@ -215,8 +215,10 @@ bool TDataTable::BeginWrite() {
         indexRange = true;
         if (BlobFileOpen() && !blobFile_->LockWrite()) Raise(err::LockFailure);
     } catch (...) {
-        if (indexRange) indexFile_->UnlockWrite();
-        if (tableByte) dataFile_->UnlockTableRegion();
+        // The lock failure is the one reported; what was taken is let go of
+        // as far as it can be (the descriptor's close ends the rest).
+        if (indexRange) (void)indexFile_->UnlockWrite();
+        if (tableByte) (void)dataFile_->UnlockTableRegion();
         try {
             RestoreSuspendedReadLocks();
         } catch (...) {

@@ -6,30 +6,20 @@ namespace pixhold::engine {
 
 namespace {
 
-void AddBytes(std::string& out, const IndexDescriptor& d) {
-    out += d.name;
-    out += '\0';
-    out += static_cast<char>(d.fieldCount);
-    out += static_cast<char>((d.unique ? 1 : 0) | (d.descending ? 2 : 0) | (d.caseInsensitive ? 4 : 0));
-    for (int i = 0; i < d.fieldCount && i < kMaxIndexFields; ++i) {
-        out += static_cast<char>(d.fieldNumbers[i] & 0xff);
-        out += static_cast<char>(d.fieldNumbers[i] >> 8);
-        out += static_cast<char>(d.fieldDescending[i]);
-    }
-    out += static_cast<char>(d.keyLength & 0xff);
-    out += static_cast<char>(d.keyLength >> 8);
+// The parts of an index definition that its keys are built and compared by.
+bool SameShape(const IndexDescriptor& a, const IndexDescriptor& b) {
+    if (a.name != b.name || a.fieldCount != b.fieldCount || a.unique != b.unique || a.descending != b.descending ||
+        a.caseInsensitive != b.caseInsensitive || a.keyLength != b.keyLength)
+        return false;
+    for (int i = 0; i < a.fieldCount && i < kMaxIndexFields; ++i)
+        if (a.fieldNumbers[i] != b.fieldNumbers[i] || a.fieldDescending[i] != b.fieldDescending[i]) return false;
+    return true;
 }
 
 }  // namespace
 
-std::string TEditKeys::Signature(TDataTable& table) {
-    std::string s;
-    s += table.PrimaryIndexHasFields() ? 'P' : 'N';
-    for (int slot = 0; slot < table.IndexCount(); ++slot) AddBytes(s, table.IndexDefinition(slot));
-    return s;
-}
-
-TEditKeys::TEditKeys(TDataTable& table) : signature_(Signature(table)) {
+TEditKeys::TEditKeys(TDataTable& table) : primaryHasFields_(table.PrimaryIndexHasFields()) {
+    for (int slot = 0; slot < table.IndexCount(); ++slot) shapes_.push_back(table.IndexDefinition(slot));
     const std::uint32_t locale = table.DataFile().Header().Locale();
     const bool languageZero = table.DataFile().Header().languageID == 0;
     auto make = [&](int number) {
@@ -69,7 +59,13 @@ TextIndexParameters TEditKeys::DefaultTextParameters() {
     return p;
 }
 
-bool TEditKeys::Current(TDataTable& table) const { return Signature(table) == signature_; }
+bool TEditKeys::Current(TDataTable& table) const {
+    if (table.PrimaryIndexHasFields() != primaryHasFields_ || table.IndexCount() != static_cast<int>(shapes_.size()))
+        return false;
+    for (int slot = 0; slot < table.IndexCount(); ++slot)
+        if (!SameShape(table.IndexDefinition(slot), shapes_[static_cast<std::size_t>(slot)])) return false;
+    return true;
+}
 
 bool TEditKeys::Holds(TIndexFile& file, const Slot& slot, const std::uint8_t* key) {
     TIndexTree tree = slot.Tree(file);

@@ -52,9 +52,11 @@ public:
     static bool Holds(TIndexFile& file, const Slot& slot, const std::uint8_t* key);
 
 private:
-    static std::string Signature(TDataTable& table);
-
-    std::string signature_;
+    // What the keys depend on: whether the primary index has fields, and the
+    // definitions of the table's indexes (compared with SameShape; checked
+    // on every edit, so without building anything).
+    bool primaryHasFields_ = false;
+    std::vector<IndexDescriptor> shapes_;
     std::vector<Slot> slots_;
     std::optional<Slot> text_;
     TextIndexParameters textParameters_;

@@ -74,7 +74,9 @@ std::vector<std::uint8_t> ReadBlobValue(TDataTable& table, const std::uint8_t* i
     std::vector<std::uint8_t> value;
     const BlobReference r = BlobReferenceOf(image, field);
     if (r.first == 0 || !table.BlobFileOpen()) return value;
-    table.BlobFile().ReadValue(nullptr, r.first, r.owner, value);
+    // Without a cursor there is no change check, so a read that reports one
+    // means damaged buffers.
+    if (!table.BlobFile().ReadValue(nullptr, r.first, r.owner, value)) RaiseEngineError(err::BlobBuffersCorrupt);
     return value;
 }
 

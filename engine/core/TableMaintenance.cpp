@@ -37,7 +37,7 @@ TExclusiveTable::TExclusiveTable(TDataDirectory& directory, const std::string& n
         CheckTablePassword(*table_, events);
     } catch (...) {
         try {
-            directory_.CloseTable(table_);
+            (void)directory_.CloseTable(table_);
         } catch (...) {
             // The password failure is the one reported.
         }
@@ -58,7 +58,8 @@ void TExclusiveTable::Close() {
     if (table_ == nullptr) return;
     TDataTable* table = table_;
     table_ = nullptr;
-    directory_.CloseTable(table);
+    const std::string name = table->Name();  // the table object may go with the close
+    RaiseDirectoryResult(directory_.CloseTable(table), name);
 }
 
 void TMaintenanceLog::LogMessage(const std::string& text) {
@@ -125,7 +126,7 @@ void TTableMaintenance::CreateTable(const TableDefinition& definition, bool over
     if (!checked.textIndexParameters) checked.textIndexParameters = DefaultTextIndexParameters();
     TDataTable* table = nullptr;
     RaiseDirectoryResult(directory_.CreateTable(tableName_, inMemory_, checked, table), tableName_);
-    directory_.CloseTable(table);
+    RaiseDirectoryResult(directory_.CloseTable(table), tableName_);
 }
 
 void TTableMaintenance::DeleteTable() { RaiseDirectoryResult(directory_.DeleteTable(tableName_, inMemory_), tableName_); }

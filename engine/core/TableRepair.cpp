@@ -359,7 +359,7 @@ private:
         if (verifyOnly_) return;
         TBlobFile& blob = table_.BlobFile();
         std::vector<std::uint8_t> value;
-        blob.ReadValue(nullptr, first, owner, value);
+        if (!blob.ReadValue(nullptr, first, owner, value)) RaiseEngineError(err::BlobBuffersCorrupt);
         std::uint8_t slot[8];
         std::uint32_t copy = 0;
         const std::uint32_t copyOwner = data_.NextBlobOwnerID();

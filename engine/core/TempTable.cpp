@@ -19,13 +19,13 @@ TTempTable::TTempTable(TDataSession& session, bool inMemory) : session_(session)
 
 TTempTable::~TTempTable() {
     try {
-        if (table_ != nullptr) directory_->CloseTable(table_, true);
+        if (table_ != nullptr) (void)directory_->CloseTable(table_, true);
     } catch (...) {
         // Going away; the table is deleted below.
     }
     table_ = nullptr;
     try {
-        if (created_) directory_->DeleteTable(name_, inMemory_);
+        if (created_) (void)directory_->DeleteTable(name_, inMemory_);
     } catch (...) {
         // Left in the private directory: its own deletion failed.
     }
@@ -45,7 +45,7 @@ void TTempTable::Close() {
     if (table_ == nullptr) return;
     TDataTable* table = table_;
     table_ = nullptr;
-    directory_->CloseTable(table);
+    RaiseDirectoryResult(directory_->CloseTable(table), name_);
 }
 
 void TTempTable::MoveInto(TDataDirectory& target, const std::string& name) {
@@ -63,7 +63,7 @@ void ReplaceTable(TDataDirectory& directory, const std::string& name, bool inMem
         replacement.MoveInto(directory, name);
     } catch (...) {
         try {
-            directory.RenameTable(aside, name, inMemory, false);
+            (void)directory.RenameTable(aside, name, inMemory, false);
         } catch (...) {
             // The move's failure is the one reported; the old files keep the
             // temporary name.

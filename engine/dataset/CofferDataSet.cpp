@@ -621,12 +621,17 @@ void TCofferDataSet::FlushBuffers() {
 
 // ---- database binding -------------------------------------------------------------------
 
+TCofferDBDataSet::TCofferDBDataSet(const void* owner) : owner_(owner) {
+    TCofferSessionList::Instance().RegisterDataSet(this);
+}
+
 TCofferDBDataSet::~TCofferDBDataSet() {
     try {
         Close();
     } catch (...) {
     }
     ReleaseDatabase();
+    TCofferSessionList::Instance().UnregisterDataSet(this);
 }
 
 void TCofferDBDataSet::SetDatabaseName(const std::string& value) {

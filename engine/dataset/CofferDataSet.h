@@ -205,7 +205,7 @@ private:
 // A dataset bound to a database and a session by name.
 class TCofferDBDataSet : public TCofferDataSet {
 public:
-    explicit TCofferDBDataSet(const void* owner = nullptr) : owner_(owner) {}
+    explicit TCofferDBDataSet(const void* owner = nullptr);
     ~TCofferDBDataSet() override;
 
     // An alias, or a folder path (separators normalised).
@@ -228,6 +228,8 @@ protected:
     void HandleClosed() override { ReleaseDatabase(); }
 
 private:
+    friend class TCofferSession;  // an automatic session name is given to the datasets of its owner
+
     const void* owner_;
     std::string databaseName_;
     std::string sessionName_;

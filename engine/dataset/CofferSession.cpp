@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CofferDataSet.h"
 #include "CofferDatabase.h"
 #include "DatasetError.h"
 #include "EngineError.h"
@@ -60,6 +61,24 @@ void TCofferSessionList::Unregister(TCofferSession* session) {
     sessions_.erase(std::remove(sessions_.begin(), sessions_.end(), session), sessions_.end());
     if (current_ == session) current_ = nullptr;
     if (defaultSession_ == session) defaultSession_ = nullptr;
+}
+
+void TCofferSessionList::RegisterDataSet(TCofferDBDataSet* dataset) {
+    std::lock_guard<std::recursive_mutex> guard(listLock_);
+    dataSets_.push_back(dataset);
+}
+
+void TCofferSessionList::UnregisterDataSet(TCofferDBDataSet* dataset) {
+    std::lock_guard<std::recursive_mutex> guard(listLock_);
+    dataSets_.erase(std::remove(dataSets_.begin(), dataSets_.end(), dataset), dataSets_.end());
+}
+
+std::vector<TCofferDBDataSet*> TCofferSessionList::DataSetsOf(const void* owner) const {
+    std::lock_guard<std::recursive_mutex> guard(listLock_);
+    std::vector<TCofferDBDataSet*> found;
+    for (TCofferDBDataSet* dataset : dataSets_)
+        if (dataset->Owner() == owner) found.push_back(dataset);
+    return found;
 }
 
 TCofferSession* TCofferSessionList::FindSession(const std::string& name) const {
@@ -237,19 +256,24 @@ void TCofferSession::SetAutoSessionName(bool value) {
     if (value == autoSessionName_) return;
     CheckInactive();
     if (value) {
+        // The auto-session is the only session of its owner.
         for (std::size_t i = 0; i < list_.Count(); ++i) {
             const TCofferSession* other = list_.Session(i);
-            if (other != this && owner_ != nullptr && other->Owner() == owner_ && other->AutoSessionName()) {
-                RaiseDatasetError(dserr::AutoSessionExists);
-            }
+            if (other == this || owner_ == nullptr || other->Owner() != owner_) continue;
+            RaiseDatasetError(other->AutoSessionName() ? dserr::AutoSessionExists : dserr::AutoSessionOnlyActive);
         }
         autoNumber_ = list_.ReserveNumber();
         const std::string oldName = sessionName_;
         sessionName_ = name_ + "_" + std::to_string(autoNumber_ + 1);
-        // Databases of the same owner follow the new name.
+        // Databases and datasets of the same owner follow the new name.
         for (TCofferDatabase* database : databases_) {
             if (database->Owner() == owner_ && !SameText(database->SessionName(), sessionName_)) {
                 database->sessionName_ = sessionName_;
+            }
+        }
+        if (owner_ != nullptr) {
+            for (TCofferDBDataSet* dataset : list_.DataSetsOf(owner_)) {
+                if (!SameText(dataset->SessionName(), sessionName_)) dataset->sessionName_ = sessionName_;
             }
         }
     } else {

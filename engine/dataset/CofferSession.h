@@ -39,6 +39,12 @@ public:
     TCofferSession& DefaultSession() const { return *defaultSession_; }
     std::size_t Count() const;
     TCofferSession* Session(std::size_t index) const;
+    // Every dataset bound by name (TCofferDBDataSet) registers here for its
+    // lifetime, so that an automatic session name reaches the datasets of its
+    // owner.
+    void RegisterDataSet(TCofferDBDataSet* dataset);
+    void UnregisterDataSet(TCofferDBDataSet* dataset);
+    std::vector<TCofferDBDataSet*> DataSetsOf(const void* owner) const;
 
     // The engine's process-wide session; 10758 before the engine was started.
     TDataSession& ProcessEngineSession() const;
@@ -71,6 +77,7 @@ private:
 
     mutable std::recursive_mutex listLock_;
     std::vector<TCofferSession*> sessions_;
+    std::vector<TCofferDBDataSet*> dataSets_;
     std::vector<bool> usedNumbers_;
     std::recursive_mutex engineLock_;
     std::unique_ptr<TDataSession> processSession_;

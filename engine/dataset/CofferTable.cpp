@@ -298,10 +298,11 @@ auto TCofferTable::WithHeader(F&& read) {
     if (code < 0) RaiseTableError(static_cast<std::uint16_t>(-code), tableName_);
     try {
         auto result = read(*table);
-        maintenance.Directory().CloseTable(table);
+        const int closed = maintenance.Directory().CloseTable(table);
+        if (closed < 0) RaiseTableError(static_cast<std::uint16_t>(-closed), tableName_);
         return result;
     } catch (...) {
-        maintenance.Directory().CloseTable(table);
+        (void)maintenance.Directory().CloseTable(table);  // the read's failure is the one reported
         throw;
     }
 }

@@ -50,6 +50,20 @@ int TAbstractFile::RenameFile(const std::string& newName) {
 
 int TAbstractFile::DeleteFile() { return 0; }
 
+std::int64_t TAbstractFile::ReadHead(std::uint32_t handle, void* buffer, std::size_t count) {
+    std::lock_guard<std::recursive_mutex> access(access_);
+    TLogicalHandle* h = FindHandle(handle);
+    if (h == nullptr) return -static_cast<std::int64_t>(err::InvalidFileHandle);
+    const std::int64_t position = Seek(handle, SeekOrigin::Current, 0);
+    if (position < 0) return position;
+    const std::int64_t at = Seek(handle, SeekOrigin::Begin, 0);
+    if (at < 0) return at;
+    const std::int64_t got = Read(handle, buffer, count);
+    const std::int64_t back = Seek(handle, SeekOrigin::Begin, position);
+    if (got < 0) return got;
+    return back < 0 ? back : got;
+}
+
 std::int64_t TAbstractFile::ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount) {
     std::int64_t done = 0;
     for (std::size_t i = 0; i < pieceCount; ++i) {

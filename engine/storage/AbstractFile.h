@@ -39,27 +39,34 @@ public:
     TLogicalHandle* FindHandle(std::uint32_t id);
     virtual std::int64_t GetSize() = 0;
     // Create or open: the new handle's id (1 or more) or a negated error.
-    virtual int CreateFile() = 0;
-    virtual int OpenFile();
-    virtual int CloseFile(std::uint32_t handle);
-    virtual int RenameFile(const std::string& newName);
-    virtual int DeleteFile();
+    [[nodiscard]] virtual int CreateFile() = 0;
+    [[nodiscard]] virtual int OpenFile();
+    [[nodiscard]] virtual int CloseFile(std::uint32_t handle);
+    [[nodiscard]] virtual int RenameFile(const std::string& newName);
+    [[nodiscard]] virtual int DeleteFile();
     // Bytes transferred, or a negated error.
-    virtual std::int64_t Read(std::uint32_t handle, void* buffer, std::size_t count) = 0;
-    virtual std::int64_t Write(std::uint32_t handle, const void* buffer, std::size_t count) = 0;
+    [[nodiscard]] virtual std::int64_t Read(std::uint32_t handle, void* buffer, std::size_t count) = 0;
+    [[nodiscard]] virtual std::int64_t Write(std::uint32_t handle, const void* buffer, std::size_t count) = 0;
     // The pieces one after the other as if they were one buffer: bytes
     // transferred, or a negated error. This default moves them piece by piece
     // (skipping empty ones); physical files move many pieces per system call.
-    virtual std::int64_t ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount);
-    virtual std::int64_t WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces,
+    [[nodiscard]] virtual std::int64_t ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount);
+    // The first `count` bytes of the file (at most kHeadBytes), as a read at
+    // offset 0 gives them: bytes transferred, or a negated error. The
+    // position is left where it is. The change check reads its counters so,
+    // many times a second: physical files copy them from a view of the file's
+    // first page instead of a system call.
+    static constexpr std::size_t kHeadBytes = 64;
+    [[nodiscard]] virtual std::int64_t ReadHead(std::uint32_t handle, void* buffer, std::size_t count);
+    [[nodiscard]] virtual std::int64_t WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces,
                                      std::size_t pieceCount);
-    virtual bool Flush(std::uint32_t handle);
+    [[nodiscard]] virtual bool Flush(std::uint32_t handle);
     // The new position, or a negated error (the position is then unchanged).
-    virtual std::int64_t Seek(std::uint32_t handle, SeekOrigin origin, std::int64_t offset);
+    [[nodiscard]] virtual std::int64_t Seek(std::uint32_t handle, SeekOrigin origin, std::int64_t offset);
     // Locks never overlap, not even for the same user; an unlock needs the
     // exact offset and length of a held lock.
-    virtual bool LockRegion(std::int64_t offset, std::int64_t length);
-    virtual bool UnlockRegion(std::int64_t offset, std::int64_t length);
+    [[nodiscard]] virtual bool LockRegion(std::int64_t offset, std::int64_t length);
+    [[nodiscard]] virtual bool UnlockRegion(std::int64_t offset, std::int64_t length);
 
     // The access lock; re-entrant for the thread that holds it.
     void EnterAccess() { access_.lock(); }

@@ -107,18 +107,18 @@ public:
 
     // Whole values, used by TBlobBuffer. ReadValue returns false when the
     // cursor refreshed after a change by another user (the caller starts again).
-    bool ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std::uint32_t owner,
+    [[nodiscard]] bool ReadValue(TCursorContext* cursor, std::uint32_t firstBlock, std::uint32_t owner,
                    std::vector<std::uint8_t>& value);
     // Stores length > 0 bytes under the new owner, reusing the old chain in order.
     void WriteValue(TCursorContext* cursor, std::uint32_t& firstBlock, std::uint32_t owner,
                     const std::uint8_t* data, std::size_t length);
 
     // The file's inter-process locks: the write range and one read byte.
-    bool LockWrite();
-    bool UnlockWrite();
+    [[nodiscard]] bool LockWrite();
+    [[nodiscard]] bool UnlockWrite();
     // The read byte's slot n (1..65535), or 0 when the lock could not be taken.
-    int LockRead();
-    bool UnlockRead(int n);
+    [[nodiscard]] int LockRead();
+    [[nodiscard]] bool UnlockRead(int n);
 
     // Verification and repair; the findings go to the cursor's message log.
     // True when nothing was found.

@@ -318,10 +318,10 @@ public:
 
     // Inter-process locks: the table's transaction lock (retried) and one record's
     // lock (single attempt).
-    bool LockTableRegion();
-    bool UnlockTableRegion();
-    bool LockRecordRegion(std::uint32_t recordNumber);
-    bool UnlockRecordRegion(std::uint32_t recordNumber);
+    [[nodiscard]] bool LockTableRegion();
+    [[nodiscard]] bool UnlockTableRegion();
+    [[nodiscard]] bool LockRecordRegion(std::uint32_t recordNumber);
+    [[nodiscard]] bool UnlockRecordRegion(std::uint32_t recordNumber);
 
     // Cache figures, for the table and for tests.
     std::uint32_t CacheCapacity() const { return cacheCapacity_; }

@@ -36,7 +36,9 @@ TFileHandler::TFileHandler() = default;
 
 TFileHandler::~TFileHandler() {
     // A handler going away must not leave its handle behind in the file list.
-    if (open_ && file_ != nullptr && handle_ > 0 && FileListAlive()) FileList().CloseFile(file_, InMemory, handle_);
+    // Only a handle the list no longer knows fails, and then nothing is left to close.
+    if (open_ && file_ != nullptr && handle_ > 0 && FileListAlive())
+        (void)FileList().CloseFile(file_, InMemory, handle_);
 }
 
 void TFileHandler::OpenFile() {
@@ -53,7 +55,8 @@ void TFileHandler::OpenFile() {
 }
 
 void TFileHandler::CloseFile() {
-    if (handle_ > 0 && file_ != nullptr) FileList().CloseFile(file_, InMemory, handle_);
+    // Only a handle the list no longer knows fails, and then nothing is left to close.
+    if (handle_ > 0 && file_ != nullptr) (void)FileList().CloseFile(file_, InMemory, handle_);
     file_ = nullptr;
     handle_ = 0;
     open_ = false;
@@ -141,11 +144,9 @@ std::int64_t TFileHandler::GetFileSize() {
 
 std::int32_t TFileHandler::ReadChangeCounter(bool enciphered) {
     std::uint8_t bytes[4];
-    {
-        FileAccessGuard guard(*this);
-        SeekFile(SeekOrigin::Begin, 0);
-        ReadBuffer(bytes, sizeof bytes);
-    }
+    if (file_ == nullptr) RaiseTableError(err::ReadError, Name);
+    if (file_->ReadHead(handle_, bytes, sizeof bytes) != static_cast<std::int64_t>(sizeof bytes))
+        RaiseTableError(err::ReadError, Name);
     // The keystream starts again at the start of the header.
     if (enciphered) ScrambleBuffer(bytes, sizeof bytes, kDataSeeds);
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |

@@ -65,7 +65,7 @@ public:
     [[nodiscard]] std::int32_t ReadChangeCounter(bool enciphered);
     bool FileExists() const;
     // One attempt; lock=true places the lock, false removes it.
-    bool LockRegion(bool lock, std::int64_t offset, std::int64_t length);
+    [[nodiscard]] bool LockRegion(bool lock, std::int64_t offset, std::int64_t length);
     void BeginFileAccess();
     void EndFileAccess();
 
@@ -73,15 +73,15 @@ public:
     // write range are retried (LockRetries(): 32767 attempts 3 ms apart); a
     // record byte is tried once, the table retries it. Unlocks are single
     // attempts. All return false on failure or when no file is held.
-    bool LockTableByte();
-    bool UnlockTableByte();
-    bool LockRecordByte(std::uint32_t recordNo);  // records from 1
-    bool UnlockRecordByte(std::uint32_t recordNo);
+    [[nodiscard]] bool LockTableByte();
+    [[nodiscard]] bool UnlockTableByte();
+    [[nodiscard]] bool LockRecordByte(std::uint32_t recordNo);  // records from 1
+    [[nodiscard]] bool UnlockRecordByte(std::uint32_t recordNo);
     // Draws n in 1..65535 afresh before each attempt; the caller keeps n for the unlock.
-    bool LockReadByte(int& n);
-    bool UnlockReadByte(int n);
-    bool LockWriteRange();
-    bool UnlockWriteRange();
+    [[nodiscard]] bool LockReadByte(int& n);
+    [[nodiscard]] bool UnlockReadByte(int n);
+    [[nodiscard]] bool LockWriteRange();
+    [[nodiscard]] bool UnlockWriteRange();
 
     // Inputs, set by the owning table before opening or creating.
     std::string Name;

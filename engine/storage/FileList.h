@@ -33,16 +33,16 @@ public:
     TFileList(const TFileList&) = delete;
     TFileList& operator=(const TFileList&) = delete;
 
-    int CreateFile(const std::string& name, bool inMemory, bool temporary, TFileOpening& result);
-    int OpenFile(const std::string& name, bool inMemory, bool temporary, bool exclusive, TFileOpening& result);
-    int CloseFile(TAbstractFile* file, bool inMemory, std::uint32_t handle);
-    int RenameFile(const std::string& name, bool inMemory, const std::string& newName);
-    int DeleteFile(const std::string& name, bool inMemory);
+    [[nodiscard]] int CreateFile(const std::string& name, bool inMemory, bool temporary, TFileOpening& result);
+    [[nodiscard]] int OpenFile(const std::string& name, bool inMemory, bool temporary, bool exclusive, TFileOpening& result);
+    [[nodiscard]] int CloseFile(TAbstractFile* file, bool inMemory, std::uint32_t handle);
+    [[nodiscard]] int RenameFile(const std::string& name, bool inMemory, const std::string& newName);
+    [[nodiscard]] int DeleteFile(const std::string& name, bool inMemory);
     bool FileExists(const std::string& name, bool inMemory);
     // Copies the whole of `file` into a new file `target` of the given kind.
-    int CopyToFile(TAbstractFile* file, std::uint32_t handle, const std::string& target, bool inMemory);
+    [[nodiscard]] int CopyToFile(TAbstractFile* file, std::uint32_t handle, const std::string& target, bool inMemory);
     // Replaces the contents of `file` with those of the file `source`.
-    int CopyFromFile(TAbstractFile* file, std::uint32_t handle, const std::string& source, bool inMemory);
+    [[nodiscard]] int CopyFromFile(TAbstractFile* file, std::uint32_t handle, const std::string& source, bool inMemory);
 
     // Number of file objects in the list (in-memory files stay until deleted).
     std::size_t Count();
@@ -56,7 +56,7 @@ public:
 private:
     TAbstractFile* Find(const std::string& name, bool inMemory);
     void Remove(TAbstractFile* file);
-    int Copy(TAbstractFile& from, std::uint32_t fromHandle, TAbstractFile& to, std::uint32_t toHandle);
+    [[nodiscard]] int Copy(TAbstractFile& from, std::uint32_t fromHandle, TAbstractFile& to, std::uint32_t toHandle);
 
     std::recursive_mutex section_;
     std::vector<std::unique_ptr<TAbstractFile>> files_;

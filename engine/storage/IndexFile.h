@@ -121,11 +121,11 @@ public:
     void SetNoPrimaryFields(bool flag);
 
     // The table's write lock and shared read lock (n is kept for the unlock).
-    bool LockWrite() { return LockWriteRange(); }
-    bool UnlockWrite() { return UnlockWriteRange(); }
+    [[nodiscard]] bool LockWrite() { return LockWriteRange(); }
+    [[nodiscard]] bool UnlockWrite() { return UnlockWriteRange(); }
     // The lock byte taken, or 0 when the lock could not be had.
-    int LockRead();
-    bool UnlockRead(int n) { return UnlockReadByte(n); }
+    [[nodiscard]] int LockRead();
+    [[nodiscard]] bool UnlockRead(int n) { return UnlockReadByte(n); }
 
     // Pages in the file (next page number − 1); of the temporary file for a
     // temporary slot.

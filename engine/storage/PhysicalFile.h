@@ -33,6 +33,7 @@ public:
     std::int64_t Read(std::uint32_t handle, void* buffer, std::size_t count) override;
     std::int64_t Write(std::uint32_t handle, const void* buffer, std::size_t count) override;
     std::int64_t ReadPieces(std::uint32_t handle, const TBufferPiece* pieces, std::size_t pieceCount) override;
+    std::int64_t ReadHead(std::uint32_t handle, void* buffer, std::size_t count) override;
     std::int64_t WritePieces(std::uint32_t handle, const TConstBufferPiece* pieces, std::size_t pieceCount) override;
     bool Flush(std::uint32_t handle) override;
     std::int64_t Seek(std::uint32_t handle, SeekOrigin origin, std::int64_t offset) override;
@@ -49,8 +50,17 @@ public:
 private:
     int TakeShareLock(int fd, bool exclusive, bool writable);
     void CloseDescriptor();
+    // The shared view of the file's first page, made once the file holds
+    // `count` bytes; null when it cannot be made (the reads then go through
+    // pread).
+    const volatile std::uint8_t* HeadView(std::size_t count);
 
     int fd_ = -1;
+    // The view of the first page (a MAP_SHARED read-only mapping: the page
+    // cache's own page, so writes by every process show at once).
+    void* head_ = nullptr;
+    std::size_t headLength_ = 0;
+    bool headRefused_ = false;
     std::int64_t position_ = 0;
     std::string osPath_;
 };

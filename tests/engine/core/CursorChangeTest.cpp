@@ -98,7 +98,7 @@ public:
         directory_ = session_.OpenDataDirectory("Other", fx.Folder());
         if (directory_->OpenTable(fx.TableName, table_, false, false) < 0) throw std::runtime_error("open");
     }
-    ~OtherUser() { directory_->CloseTable(table_); }
+    ~OtherUser() { (void)directory_->CloseTable(table_); }
     Row Append(const std::string& name, std::int32_t num) { return TableFiller(*table_).Append(name, num, ""); }
 
 private:

@@ -60,7 +60,7 @@ TEST_P(CursorEditLocks, TwoCursorsEditingOneRecordNeverLoseAChange) {
     ASSERT_EQ(a->GetCurrentRecord(bufA.data(), true), 0);
     if (Pessimistic()) {
         // The second edit is refused at once; so is a delete by the other cursor.
-        EXPECT_EQ(CodeOf([&] { b->GetCurrentRecord(bufB.data(), true); }), err::RecordLocked);
+        EXPECT_EQ(CodeOf([&] { (void)b->GetCurrentRecord(bufB.data(), true); }), err::RecordLocked);
         EXPECT_EQ(CodeOf([&] { b->DeleteRecord(bufB.data(), false); }), err::RecordLocked);
         EXPECT_EQ(b->LockedRecord(), 0u);
     } else {
@@ -71,7 +71,7 @@ TEST_P(CursorEditLocks, TwoCursorsEditingOneRecordNeverLoseAChange) {
     EXPECT_EQ(a->LockedRecord(), 0u);
     if (Pessimistic()) {
         // Free now, but b's copy is out of date.
-        EXPECT_EQ(CodeOf([&] { b->GetCurrentRecord(bufB.data(), true); }), err::RecordChanged);
+        EXPECT_EQ(CodeOf([&] { (void)b->GetCurrentRecord(bufB.data(), true); }), err::RecordChanged);
     } else {
         SetNum(*b, bufB, 20);
         EXPECT_EQ(CodeOf([&] { b->ModifyRecord(bufB.data(), true, true); }), err::RecordChanged);
@@ -104,9 +104,9 @@ TEST_P(CursorEditLocks, CancelAndCloseGiveTheLockBack) {
     ASSERT_EQ(a->GetCurrentRecord(bufA.data(), true), 0);
     a->CancelRecord();
     EXPECT_EQ(b->GetCurrentRecord(bufB.data(), true), 0);
-    a->GetCurrentRecord(bufA.data());
+    (void)a->GetCurrentRecord(bufA.data());
     if (Pessimistic()) {
-        EXPECT_EQ(CodeOf([&] { a->GetCurrentRecord(bufA.data(), true); }), err::RecordLocked);
+        EXPECT_EQ(CodeOf([&] { (void)a->GetCurrentRecord(bufA.data(), true); }), err::RecordLocked);
     }
     b->CloseCursor();
     EXPECT_EQ(a->GetCurrentRecord(bufA.data(), true), 0);
@@ -233,7 +233,7 @@ TEST_P(CursorEditProcesses, AnotherProcessesEditGivesTheProtocolsErrors) {
     ReadRecord(mine.cursor, "counter", buffer);
     if (protocol == TLockProtocol::lpPessimistic) {
         // Held by the other process: refused after the retries.
-        EXPECT_EQ(CodeOf([&] { mine.cursor.GetCurrentRecord(buffer.data(), true); }), err::RecordLocked);
+        EXPECT_EQ(CodeOf([&] { (void)mine.cursor.GetCurrentRecord(buffer.data(), true); }), err::RecordLocked);
         EXPECT_EQ(CodeOf([&] { mine.cursor.DeleteRecord(buffer.data(), false); }), err::RecordLocked);
     } else {
         EXPECT_EQ(mine.cursor.GetCurrentRecord(buffer.data(), true), 0);
@@ -241,7 +241,7 @@ TEST_P(CursorEditProcesses, AnotherProcessesEditGivesTheProtocolsErrors) {
     child.Send('P');
     ASSERT_EQ(child.Receive(), 'W');
     if (protocol == TLockProtocol::lpPessimistic) {
-        EXPECT_EQ(CodeOf([&] { mine.cursor.GetCurrentRecord(buffer.data(), true); }), err::RecordChanged);
+        EXPECT_EQ(CodeOf([&] { (void)mine.cursor.GetCurrentRecord(buffer.data(), true); }), err::RecordChanged);
     } else {
         SetNum(mine.cursor, buffer, 5);
         EXPECT_EQ(CodeOf([&] { mine.cursor.ModifyRecord(buffer.data(), true, false); }), err::RecordChanged);

@@ -51,7 +51,7 @@ EditFixture::EditFixture(bool withPrimary, const TableDefinition* definition)
     TDataTable* created = nullptr;
     const TableDefinition d = definition != nullptr ? *definition : EditTable(withPrimary);
     if (directory_->CreateTable(TableName, false, d, created) < 0) throw std::runtime_error("create failed");
-    directory_->CloseTable(created);
+    (void)directory_->CloseTable(created);
 }
 
 EditFixture::~EditFixture() { session_.reset(); }
@@ -140,7 +140,7 @@ Inspection Inspect(TDataTable& table) {
             const auto slot = recordbuffer::GetBlobSlot(fields[4], image.data());
             std::vector<std::uint8_t> value;
             try {
-                table.BlobFile().ReadValue(nullptr, slot.firstBlock, slot.ownerID, value);
+                (void)table.BlobFile().ReadValue(nullptr, slot.firstBlock, slot.ownerID, value);
                 if (value.empty()) problems << "record " << n << ": present BLOB without a value\n";
             } catch (const ECofferEngineError& e) {
                 problems << "record " << n << ": BLOB error " << e.ErrorCode() << "\n";
@@ -172,7 +172,7 @@ void MakeEditTemplate(const std::string& folder, const std::vector<std::string>&
     std::vector<std::uint8_t> buffer(cursor->RecordSize());
     for (const std::string& name : deleted) {
         if (!Seek(*cursor, name)) throw std::runtime_error("no template record " + name);
-        cursor->GetCurrentRecord(buffer.data());
+        (void)cursor->GetCurrentRecord(buffer.data());
         cursor->DeleteRecord(buffer.data(), false);
     }
     cursor->CloseCursor();

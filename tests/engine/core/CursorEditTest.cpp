@@ -161,8 +161,8 @@ TEST(CursorEdit, DeletedSlotsAreReusedOnlyWhenThePrimaryIndexHasFields) {
         std::vector<std::uint8_t> buffer(cursor->RecordSize());
         // Delete physical record 2.
         cursor->SetToBegin();
-        cursor->GetNextRecord(buffer.data());
-        cursor->GetNextRecord(buffer.data());
+        (void)cursor->GetNextRecord(buffer.data());
+        (void)cursor->GetNextRecord(buffer.data());
         ASSERT_EQ(cursor->CurrentRecordNumber(), 2u);
         cursor->DeleteRecord(buffer.data(), true);
         EXPECT_EQ(cursor->GetRecordCount(), 3u);
@@ -231,7 +231,7 @@ TEST(CursorEdit, ACloneOwnsCopiesOfTheBlobs) {
     cursor->AppendRecord(buffer.data(), true);
     // Deleting the original frees only its own chain.
     ASSERT_TRUE(Seek(*cursor, "orig"));
-    cursor->GetCurrentRecord(buffer.data());
+    (void)cursor->GetCurrentRecord(buffer.data());
     cursor->DeleteRecord(buffer.data(), true);
     const Inspection seen = Inspect(cursor->Table());
     EXPECT_EQ(seen.problems, "");
@@ -264,7 +264,7 @@ TEST(CursorEdit, AnExclusiveCursorWritesItsChangesWhenItFlushes) {
         Fill(cursor, buffer, {"x2", 20, "c2", "changed", "new"});
         cursor.ModifyRecord(buffer.data(), true, true);
         ASSERT_TRUE(Seek(cursor, "x3"));
-        cursor.GetCurrentRecord(buffer.data());
+        (void)cursor.GetCurrentRecord(buffer.data());
         cursor.DeleteRecord(buffer.data(), true);
         EXPECT_EQ(coretest::FileBytes(fx.FilePath(".DAT")), dat);
         cursor.FlushBuffers(false, false, true, true, true);

@@ -186,14 +186,14 @@ protected:
         directory_ = session_->OpenDataDirectory("PH", dir_.folder());
         TDataTable* created = nullptr;
         ASSERT_GE(directory_->CreateTable("Mix", false, ModelTable(GetParam()), created), 0);
-        directory_->CloseTable(created);
+        (void)directory_->CloseTable(created);
         ASSERT_GE(directory_->OpenTable("Mix", writerTable_, false, false), 0);
         writer_ = std::make_unique<ModelWriter>(*writerTable_);
     }
     void TearDown() override {
         cursor_.reset();
         writer_.reset();
-        if (writerTable_ != nullptr) directory_->CloseTable(writerTable_);
+        if (writerTable_ != nullptr) (void)directory_->CloseTable(writerTable_);
         session_.reset();
     }
 

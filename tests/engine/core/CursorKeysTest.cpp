@@ -145,7 +145,7 @@ TEST(CursorCollated, ATableWithALanguageOrdersSearchesAndRangesByItsCollation) {
     EXPECT_FALSE(cursor->FindKey(false, b.data(), nullptr, 0, 1, false));
     EXPECT_EQ(Current(*cursor).name, "banana");
     const auto e = RecordImage(*cursor, "e", 0, "");
-    cursor->FindKey(false, e.data(), nullptr, 0, 0, true);
+    (void)cursor->FindKey(false, e.data(), nullptr, 0, 0, true);
     EXPECT_EQ(Current(*cursor).name, "\xC3\xA9" "clair");
 
     // An open high end on a text field takes in every text, however it sorts.
@@ -154,9 +154,9 @@ TEST(CursorCollated, ATableWithALanguageOrdersSearchesAndRangesByItsCollation) {
     cursor->SetRange(false, low.data(), 1, nullptr, 0);
     EXPECT_EQ(cursor->GetRecordCount(), 2u);
     cursor->SetToEnd();
-    cursor->GetPriorRecord(nullptr);
+    (void)cursor->GetPriorRecord(nullptr);
     EXPECT_EQ(Current(*cursor).name, "x1");
-    cursor->GetPriorRecord(nullptr);
+    (void)cursor->GetPriorRecord(nullptr);
     EXPECT_EQ(Current(*cursor).name, "x2");
 }
 

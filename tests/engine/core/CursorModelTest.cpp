@@ -249,7 +249,7 @@ protected:
         if (e.visible.empty()) return;
         const std::size_t at = static_cast<std::size_t>(Uniform(0, static_cast<int>(e.visible.size()) - 1));
         c.SetToBegin();
-        for (std::size_t i = 0; i <= at; ++i) c.GetNextRecord(nullptr);
+        for (std::size_t i = 0; i <= at; ++i) (void)c.GetNextRecord(nullptr);
         auto clone = c.CloneCursor();
         ASSERT_EQ(Current(*clone), e.visible[at]);
         ASSERT_EQ(clone->GetRecordCount(), c.GetRecordCount());

@@ -170,19 +170,19 @@ CursorFixture::CursorFixture(bool withPrimary, bool encrypted, const std::string
     TDataTable* created = nullptr;
     if (directory_->CreateTable(TableName, false, Definition(withPrimary, encrypted, password, languageID), created) < 0)
         throw std::runtime_error("create failed");
-    directory_->CloseTable(created);
+    (void)directory_->CloseTable(created);
     if (encrypted) session_->AddPassword(password);
     if (directory_->OpenTable(TableName, writer_, false, false) < 0) throw std::runtime_error("open failed");
     if (encrypted) session_->RemovePassword(password);
 }
 
 void CursorFixture::ReleaseWriter() {
-    if (writer_ != nullptr) directory_->CloseTable(writer_);
+    if (writer_ != nullptr) (void)directory_->CloseTable(writer_);
     writer_ = nullptr;
 }
 
 CursorFixture::~CursorFixture() {
-    if (writer_ != nullptr) directory_->CloseTable(writer_);
+    if (writer_ != nullptr) (void)directory_->CloseTable(writer_);
     session_.reset();
 }
 

@@ -179,7 +179,7 @@ TEST_F(DirectoryTest, DeleteRemovesTheFilesAndRefusesATableInUse) {
     EXPECT_FALSE(OnDisk("Images.DAT"));
     EXPECT_FALSE(OnDisk("Images.IDX"));
     EXPECT_FALSE(OnDisk("Images.BLB"));
-    EXPECT_EQ(CodeOf([&] { directory->DeleteTable("Images", false); }), 11010);
+    EXPECT_EQ(CodeOf([&] { (void)directory->DeleteTable("Images", false); }), 11010);
 }
 
 TEST_F(DirectoryTest, RenameMovesAllThreeFilesAndRefusesATableInUse) {
@@ -196,7 +196,7 @@ TEST_F(DirectoryTest, RenameMovesAllThreeFilesAndRefusesATableInUse) {
 
     EXPECT_EQ(directory->RenameTable("Pictures.dat", "Pictures", false, true), 0);
     for (const char* f : {"Pictures.DBK", "Pictures.IBK", "Pictures.BBK"}) EXPECT_TRUE(OnDisk(f)) << f;
-    EXPECT_EQ(CodeOf([&] { directory->RenameTable("Pictures", "Other", false, false); }), 11010);
+    EXPECT_EQ(CodeOf([&] { (void)directory->RenameTable("Pictures", "Other", false, false); }), 11010);
 }
 
 TEST_F(DirectoryTest, AFailedRenameLeavesTheTableUnderItsOldName) {
@@ -204,7 +204,7 @@ TEST_F(DirectoryTest, AFailedRenameLeavesTheTableUnderItsOldName) {
     // The BLOB file cannot take its new name: the two renamed files go back.
     std::filesystem::create_directory(dir / "Pictures.BLB");
     std::filesystem::create_directory(dir / "Pictures.BLB" / "occupied");
-    EXPECT_NE(CodeOf([&] { directory->RenameTable("Images", "Pictures", false, false); }), 0);
+    EXPECT_NE(CodeOf([&] { (void)directory->RenameTable("Images", "Pictures", false, false); }), 0);
     for (const char* f : {"Images.DAT", "Images.IDX", "Images.BLB"}) EXPECT_TRUE(OnDisk(f)) << f;
     EXPECT_FALSE(OnDisk("Pictures.DAT"));
     EXPECT_FALSE(OnDisk("Pictures.IDX"));
@@ -244,7 +244,7 @@ TEST_F(DirectoryTest, AFailedCreateLeavesNoFilesAndNothingRegistered) {
     secondary.fieldNumbers[0] = 9;  // no such field
     broken.indexes.push_back(secondary);
     TDataTable* table = nullptr;
-    EXPECT_NE(CodeOf([&] { directory->CreateTable("Images", false, broken, table); }), 0);
+    EXPECT_NE(CodeOf([&] { (void)directory->CreateTable("Images", false, broken, table); }), 0);
     EXPECT_EQ(table, nullptr);
     EXPECT_EQ(directory->TableCount(), 0u);
     for (const char* f : {"Images.DAT", "Images.IDX", "Images.BLB"}) EXPECT_FALSE(OnDisk(f)) << f;
@@ -266,7 +266,7 @@ TEST_F(DirectoryTest, EveryFailedWriteOfACreateLeavesNoFiles) {
         {
             ScopedFaultPlan scoped(plan);
             TDataTable* table = nullptr;
-            EXPECT_EQ(CodeOf([&] { directory->CreateTable("Images", false, PictureTable(true), table); }), 9218);
+            EXPECT_EQ(CodeOf([&] { (void)directory->CreateTable("Images", false, PictureTable(true), table); }), 9218);
         }
         EXPECT_EQ(directory->TableCount(), 0u);
         for (const char* f : {"Images.DAT", "Images.IDX", "Images.BLB"}) EXPECT_FALSE(OnDisk(f)) << f;
@@ -319,10 +319,10 @@ TEST_F(DirectoryTest, AMissingBlobFileIsAnError) {
     Create("Images", true);
     std::filesystem::remove(dir / "Images.BLB");
     TDataTable* table = nullptr;
-    EXPECT_EQ(CodeOf([&] { directory->OpenTable("Images", table, false, false); }), 11010);
+    EXPECT_EQ(CodeOf([&] { (void)directory->OpenTable("Images", table, false, false); }), 11010);
     EXPECT_EQ(directory->TableCount(), 0u);
     // Nothing was left open: the files can be had exclusively.
-    EXPECT_NO_THROW(directory->DeleteTable("Images", false));
+    EXPECT_NO_THROW((void)directory->DeleteTable("Images", false));
 }
 
 TEST_F(DirectoryTest, AnExclusiveTableTakesNoLocksAndWritesOnlyAtClose) {

@@ -80,7 +80,7 @@ PictureRows MaintenanceFixture::Rows(const std::string& name) {
         PictureRow row{n, r.id, r.num, blobs ? driver.ReadBlob(n) : std::string{}};
         EXPECT_TRUE(rows.emplace(r.name, row).second) << "name " << r.name << " twice";
     }
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     return rows;
 }
 
@@ -97,7 +97,7 @@ std::string MaintenanceFixture::Problems(const std::string& name) {
     EXPECT_EQ(directory->OpenTable(name, table, false, false), 0);
     if (table == nullptr) return "not opened";
     const std::string problems = TableDriver(*table).Check().problems;
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     return problems;
 }
 
@@ -106,7 +106,7 @@ std::uint32_t MaintenanceFixture::PhysicalCount(const std::string& name) {
     EXPECT_EQ(directory->OpenTable(name, table, false, false), 0);
     if (table == nullptr) return 0;
     const std::uint32_t count = table->PhysicalRecordCount();
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     return count;
 }
 

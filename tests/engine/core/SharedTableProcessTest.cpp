@@ -149,7 +149,7 @@ TEST_F(Processes, WaitingForARecordLetsItsHolderWriteAndSeesTheChange) {
             // Watch for the parent's read lock, the sign that its lock
             // attempts have begun (a found write range is let go at once).
             ScopedLockRetries once(LockRetryPolicy{1, 0});
-            for (int i = 0; i < 20000 && mine.table->IndexFile().LockWrite(); ++i) mine.table->IndexFile().UnlockWrite();
+            for (int i = 0; i < 20000 && mine.table->IndexFile().LockWrite(); ++i) (void)mine.table->IndexFile().UnlockWrite();
         }
         // The parent waits for record 1 now; between its attempts it must not
         // hold its read lock, which this write needs gone.

@@ -138,7 +138,7 @@ TEST_F(MaintenanceTest, CreateTrimsNamesStoresDefaultTextParametersAndLeavesTheT
     EXPECT_EQ(table->Fields()[1].name, "Num");
     EXPECT_EQ(table->IndexDefinition(1).name, "ByNum");
     EXPECT_EQ(table->IndexFile().ReadTextIndexParameters(nullptr), DefaultTextIndexParameters());
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     EXPECT_EQ(DefaultTextIndexParameters().stopWords.size(), 22u);
 }
 
@@ -158,7 +158,7 @@ TEST_F(MaintenanceTest, DeleteRemovesTheFilesAndRefusesATableInUse) {
     TDataTable* table = nullptr;
     ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
     EXPECT_EQ(CodeOf([&] { maintenance.DeleteTable(); }), err::AccessDenied);
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     maintenance.DeleteTable();
     EXPECT_FALSE(Exists(".DAT"));
     EXPECT_FALSE(Exists(".IDX"));
@@ -187,7 +187,7 @@ TEST_F(MaintenanceTest, EmptyKeepsTheDefinitionsAndDropsEveryRecord) {
     ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
     EXPECT_EQ(table->IndexDefinition(0).fieldCount, 1);
     EXPECT_EQ(TableDriver(*table).Append("Again", 1, PictureBytes(1)), 1u);
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     EXPECT_TRUE(maintenance.VerifyTable());
 }
 

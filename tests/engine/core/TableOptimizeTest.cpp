@@ -58,7 +58,7 @@ TEST_F(OptimizeTest, WithoutBackupNoBackupFilesAreLeftAndOlderOnesAreReplacedOth
     TDataTable* table = nullptr;
     ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
     TableDriver(*table).Append("More", 1, PictureBytes(1));
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     maintenance.OptimizeTable();
     EXPECT_GT(Size(".DBK"), firstBackup);
     EXPECT_EQ(Rows().size(), 6u);
@@ -187,14 +187,14 @@ TEST(OptimizeInMemory, AnInMemoryTableIsOptimisedInTheMemoryDirectory) {
     TableDriver driver(*table);
     for (int i = 0; i < 9; ++i) driver.Append("M" + std::to_string(i), i, PictureBytes(i));
     driver.Delete(4);
-    memory->CloseTable(table);
+    (void)memory->CloseTable(table);
     pics.OptimizeTable();
     ASSERT_EQ(memory->OpenTable("Pics", table, false, true), 0);
     TableDriver after(*table);
     EXPECT_EQ(table->PhysicalRecordCount(), 8u);
     EXPECT_EQ(after.Check().problems, "");
     EXPECT_EQ(after.ReadBlob(1), PictureBytes(0));
-    memory->CloseTable(table);
+    (void)memory->CloseTable(table);
     EXPECT_TRUE(pics.VerifyTable());
     session->CloseDataDirectory(memory);
 }

@@ -42,7 +42,7 @@ protected:
             table->BlobFile().ReleaseBlock(block);
         }
         table->EndWrite();
-        directory->CloseTable(table);
+        (void)directory->CloseTable(table);
         std::sort(blocks.begin(), blocks.end());
         return blocks;
     }
@@ -52,7 +52,7 @@ protected:
         EXPECT_EQ(directory->OpenTable("Pics", table, false, false), 0);
         if (table == nullptr) return {};
         const BlobCensus census = TakeBlobCensus(*table);
-        directory->CloseTable(table);
+        (void)directory->CloseTable(table);
         return census;
     }
 
@@ -100,7 +100,7 @@ TEST_F(BlobSpaceRepair, BlocksNoValueHoldsAreReportedAndGoBackOnTheFreeChainForT
     ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
     TableDriver driver(*table);
     driver.Append("New", 1, std::string(5000, 'n'));
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     EXPECT_EQ(Size(".BLB"), size);
     EXPECT_EQ(Rows().at("New").blob, std::string(5000, 'n'));
 }
@@ -183,7 +183,7 @@ TEST_F(BlobSpaceRepair, ARepairWhoseScanFailedFreesNothing) {
         TDataTable* table = nullptr;
         ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
         TableDriver(*table).Append("Later", 99, std::string(6000, 'L'));
-        directory->CloseTable(table);
+        (void)directory->CloseTable(table);
         PictureRows expected = before;
         expected["Later"].num = 99;
         expected["Later"].blob = std::string(6000, 'L');

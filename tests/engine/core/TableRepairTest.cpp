@@ -246,7 +246,7 @@ TEST_F(RepairTest, DeletedRecordsGoBackOnTheFreeChainAndTheirSpaceIsReused) {
     TableDriver driver(*table);
     for (int i = 0; i < 6; ++i) EXPECT_LE(driver.Append("N" + std::to_string(i), i), 20u);
     EXPECT_EQ(table->PhysicalRecordCount(), 20u);
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     EXPECT_EQ(Problems(), "");
 }
 
@@ -477,7 +477,7 @@ TEST_F(RepairTest, AFreeChainRunningIntoAValueIsCutSoNoPictureIsOverwritten) {
     TDataTable* table = nullptr;
     ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
     TableDriver(*table).Append("New", 1, PictureBytes(99));
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     EXPECT_EQ(Rows().at("P0003").blob, PictureBytes(3));
 }
 

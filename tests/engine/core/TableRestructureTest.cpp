@@ -57,7 +57,7 @@ TEST_F(RestructureTest, RenamingAFieldOrChangingItsDefaultRewritesNoRecord) {
     EXPECT_EQ(table->DataFile().GetDescription(), "Holiday pictures");
     EXPECT_EQ(table->DataFile().Header().userMajorVersion, 2);
     EXPECT_EQ(table->LastRecordID(), 20u);
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     EXPECT_TRUE(losses.empty());
 }
 
@@ -70,7 +70,7 @@ TEST_F(RestructureTest, APasswordChangeOfAnEncryptedTableKeepsItsRecords) {
     TDataTable* table = nullptr;
     ASSERT_EQ(directory->OpenTable("Pics", table, false, false), 0);
     TableDriver(*table).Append("A", 1, PictureBytes(1));
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
     d.params.password = "new";
     maintenance.RestructureTable(d);
     session->RemoveAllPasswords();
@@ -119,7 +119,7 @@ TEST_F(RestructureTest, ARemovedFieldIsALossAndANewFieldTakesItsDefault) {
     ASSERT_TRUE(table->DataFile().GetField(*record, 2, value));
     EXPECT_EQ(record->RecordID(), 4u);
     table->DataFile().ReleaseRecord(record);
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
 }
 
 TEST_F(RestructureTest, AUniqueIndexOverDuplicatesAsksAndContinuingDropsTheLaterRecords) {
@@ -179,7 +179,7 @@ TEST_F(RestructureTest, AValueThatDoesNotFitItsNewFieldIsALossOfConversion) {
             EXPECT_FALSE(present);
         }
     }
-    directory->CloseTable(table);
+    (void)directory->CloseTable(table);
 }
 
 TEST_F(RestructureTest, TheLastIdentifierNeverGoesBackAndAFieldlessTextIndexChangesNothing) {

@@ -169,6 +169,32 @@ TEST(SessionTest, AutomaticNameIsComponentNameAndNumber) {
     EXPECT_EQ(third.SessionName(), name);
 }
 
+// The automatic name is given to the datasets of the owner (not to others'),
+// and an auto-session is the only session of its owner.
+TEST(SessionTest, AnAutomaticNameReachesTheOwnersDatasetsAndStandsAlone) {
+    int owner = 0;
+    int stranger = 0;
+    TCofferTable mine(&owner);
+    TCofferTable theirs(&stranger);
+    mine.SetSessionName("Before");
+    theirs.SetSessionName("Before");
+    {
+        TCofferSession s("Auto", &owner);
+        s.SetAutoSessionName(true);
+        EXPECT_EQ(mine.SessionName(), s.SessionName());
+        EXPECT_EQ(theirs.SessionName(), "Before");
+        s.SetAutoSessionName(false);
+        TCofferSession plain("Plain", &owner);
+        EXPECT_EQ(ErrorText([&] { s.SetAutoSessionName(true); }),
+                  "The active auto-session can be the only active session.");
+        EXPECT_FALSE(s.AutoSessionName());
+    }
+    // With those sessions gone, the owner's next auto-session names the dataset again.
+    TCofferSession later("Later", &owner);
+    later.SetAutoSessionName(true);
+    EXPECT_EQ(mine.SessionName(), later.SessionName());
+}
+
 TEST(EngineLockTest, ReentersWithinASessionAndSerialisesOtherThreads) {
     TCofferSession s("S");
     s.SetSessionName("Locker");

@@ -147,7 +147,7 @@ TEST_P(FaultPlans, CopiesGoThroughThePlanToo) {
     // The copy passes on the failed write's operating-system error.
     EXPECT_EQ(CodeOf([&] { data.CopyToFile(target); }), err::UnknownOsError);
     EXPECT_EQ(plan->Count(FileOp::Write), 2u);
-    FileList().DeleteFile(target, GetParam());
+    EXPECT_EQ(FileList().DeleteFile(target, GetParam()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FaultPlans, ::testing::Values(false, true),

@@ -143,8 +143,11 @@ TEST_P(FileListModel, RandomOperationsFollowTheRules) {
         if (HasFailure()) break;
     }
     for (auto& handler : handlers) handler.CloseFile();
-    for (int k = 0; k < kNames; ++k)
-        if (model[k].exists) FileList().DeleteFile(Spelling(k, 0), InMemory());
+    for (int k = 0; k < kNames; ++k) {
+        if (model[k].exists) {
+            EXPECT_EQ(FileList().DeleteFile(Spelling(k, 0), InMemory()), 0);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FileListModel, ::testing::Values(false, true),

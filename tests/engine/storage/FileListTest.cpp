@@ -35,8 +35,11 @@ protected:
         h.CloseFile();
     }
     void TearDown() override {
-        for (const char* leaf : {"A.Dat", "B.Dat", "Copy.Dat"})
-            if (FileList().FileExists(NameOf(leaf), InMemory())) FileList().DeleteFile(NameOf(leaf), InMemory());
+        for (const char* leaf : {"A.Dat", "B.Dat", "Copy.Dat"}) {
+            if (FileList().FileExists(NameOf(leaf), InMemory())) {
+                EXPECT_EQ(FileList().DeleteFile(NameOf(leaf), InMemory()), 0);
+            }
+        }
     }
     TempDir dir;
 };
