@@ -238,7 +238,7 @@ void TDataCursor::EndReadOp() {
     table_->EndRead();
 }
 
-void TDataCursor::Guarded(const std::function<void()>& operation) {
+void TDataCursor::Guarded(TFunctionRef<void()> operation) {
     CheckOpen();
     if (readDepth_ > 0) {
         // Part of an operation already under way: its guard restarts it.

@@ -14,6 +14,7 @@
 #include "DataFile.h"
 #include "DataTable.h"
 #include "EditKeys.h"
+#include "FunctionRef.h"
 #include "IndexKey.h"
 #include "RecordBuffer.h"
 #include "RecordsBitmap.h"
@@ -274,7 +275,7 @@ private:
 
     // Runs one reading operation between begin-read and end-read, starting it
     // again (from the position it began at) when it ran into a change.
-    void Guarded(const std::function<void()>& operation);
+    void Guarded(TFunctionRef<void()> operation);
     void EndReadOp();
     void Resync();
     void TakeCounters();

@@ -221,9 +221,11 @@ int TFileList::CopyFromFile(TAbstractFile* file, std::uint32_t handle, const std
 void TFileList::SetFaultPlan(std::shared_ptr<TFaultPlan> plan) {
     std::lock_guard lock(faultMutex_);
     faultPlan_ = std::move(plan);
+    faultPlanSet_.store(faultPlan_ != nullptr, std::memory_order_release);
 }
 
 std::shared_ptr<TFaultPlan> TFileList::FaultPlan() const {
+    if (!faultPlanSet_.load(std::memory_order_acquire)) return nullptr;
     std::lock_guard lock(faultMutex_);
     return faultPlan_;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -62,6 +63,9 @@ private:
     std::vector<std::unique_ptr<TAbstractFile>> files_;
     mutable std::mutex faultMutex_;
     std::shared_ptr<TFaultPlan> faultPlan_;
+    // Whether a plan is installed: every read and write asks, and outside
+    // the fault tests the answer is no without taking the mutex.
+    std::atomic<bool> faultPlanSet_{false};
 };
 
 // The one file list of the process.

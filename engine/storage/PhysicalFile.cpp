@@ -39,6 +39,25 @@ bool SetOfdLock(int fd, short type, std::int64_t offset, std::int64_t length) {
 
 bool HasWriteBits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
+// Reads up to `count` bytes at `offset`, going on after interruptions and
+// short reads until the end of the file: bytes read, or a negated error when
+// nothing could be read.
+std::int64_t ReadFully(int fd, unsigned char* bytes, std::size_t count, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        const auto at = static_cast<off_t>(offset + static_cast<std::int64_t>(done));
+        const ssize_t n = ::pread(fd, bytes + done, count - done, at);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0) return NegatedOsError();
+            break;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
 }  // namespace
 
 TPhysicalFile::TPhysicalFile(std::string name) : TAbstractFile(std::move(name), false) {}
@@ -184,20 +203,9 @@ std::int64_t TPhysicalFile::Read(std::uint32_t handle, void* buffer, std::size_t
     TFileAccess access(*this);
     if (fd_ < 0 || FindHandle(handle) == nullptr) return Neg(err::InvalidFileHandle);
     if (auto plan = ActiveFaultPlan(); plan && !plan->OnRead()) return Neg(err::UnknownOsError);
-    std::size_t done = 0;
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    while (done < count) {
-        const ssize_t n = ::pread(fd_, bytes + done, count - done, static_cast<off_t>(position_));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done == 0) return NegatedOsError();
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-        position_ += n;
-    }
-    return static_cast<std::int64_t>(done);
+    const std::int64_t got = ReadFully(fd_, static_cast<unsigned char*>(buffer), count, position_);
+    if (got > 0) position_ += got;
+    return got;
 }
 
 const volatile std::uint8_t* TPhysicalFile::HeadView(std::size_t count) {
@@ -231,18 +239,7 @@ std::int64_t TPhysicalFile::ReadHead(std::uint32_t handle, void* buffer, std::si
             return static_cast<std::int64_t>(count);
         }
     }
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::pread(fd_, bytes + done, count - done, static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done == 0) return NegatedOsError();
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    return ReadFully(fd_, bytes, count, 0);
 }
 
 std::int64_t TPhysicalFile::Write(std::uint32_t handle, const void* buffer, std::size_t count) {

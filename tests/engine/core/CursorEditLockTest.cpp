@@ -289,7 +289,8 @@ TEST_P(CursorEditProcesses, BlobsChangedByAnotherProcessAreReadAsTheyAreNow) {
     ASSERT_EQ(child.Receive(), 'O');
     ProcessCursor mine(folder, protocol);
     std::vector<std::uint8_t> buffer;
-    // Written here, so its blocks stay in this process's cache.
+    // Changed here first: this process holds the BLOB header as it was
+    // before the other's changes.
     ReadRecord(mine.cursor, "counter", buffer);
     ASSERT_EQ(mine.cursor.GetCurrentRecord(buffer.data(), true), 0);
     Fill(mine.cursor, buffer, {"counter", 0, "c", "", first});
