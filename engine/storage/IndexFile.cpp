@@ -250,15 +250,30 @@ void TIndexFile::Touch(SlotCache& cache, TPage* page) {
     if (cache.mruBack == nullptr) cache.mruBack = page;
 }
 
+std::size_t TIndexFile::SlotCache::PositionOf(std::uint32_t pageNumber) const {
+    return static_cast<std::size_t>(std::lower_bound(numbers.begin(), numbers.end(), pageNumber) - numbers.begin());
+}
+
+void TIndexFile::SlotCache::InsertAt(std::size_t position, std::unique_ptr<TPage> page) {
+    numbers.insert(numbers.begin() + static_cast<std::ptrdiff_t>(position), page->pageNumber);
+    pages.insert(pages.begin() + static_cast<std::ptrdiff_t>(position), std::move(page));
+}
+
+std::unique_ptr<TPage> TIndexFile::SlotCache::TakeAt(std::size_t position) {
+    std::unique_ptr<TPage> page = std::move(pages[position]);
+    pages.erase(pages.begin() + static_cast<std::ptrdiff_t>(position));
+    numbers.erase(numbers.begin() + static_cast<std::ptrdiff_t>(position));
+    return page;
+}
+
 TPage* TIndexFile::FindCached(int slot, std::uint32_t pageNumber) {
     SlotCache& cache = caches_[slot];
     // The two most recently used pages first: a descent touches the same few.
     TPage* recent = cache.mruFront;
     for (int i = 0; i < 2 && recent != nullptr; ++i, recent = recent->mruNext)
         if (recent->pageNumber == pageNumber) return recent;
-    auto it = std::lower_bound(cache.pages.begin(), cache.pages.end(), pageNumber,
-                               [](const std::unique_ptr<TPage>& p, std::uint32_t n) { return p->pageNumber < n; });
-    if (it != cache.pages.end() && (*it)->pageNumber == pageNumber) return it->get();
+    const std::size_t at = cache.PositionOf(pageNumber);
+    if (at < cache.numbers.size() && cache.numbers[at] == pageNumber) return cache.pages[at].get();
     return nullptr;
 }
 
@@ -273,12 +288,7 @@ std::unique_ptr<TPage> TIndexFile::TakePageObject(int slot) {
             }
         if (victim != nullptr) {
             Unlink(cache, victim);
-            auto it = std::lower_bound(
-                cache.pages.begin(), cache.pages.end(), victim->pageNumber,
-                [](const std::unique_ptr<TPage>& p, std::uint32_t n) { return p->pageNumber < n; });
-            std::unique_ptr<TPage> page = std::move(*it);
-            cache.pages.erase(it);
-            return page;
+            return cache.TakeAt(cache.PositionOf(victim->pageNumber));
         }
         // During a transaction modified pages stay in memory until the commit.
         if (attempt == 0 && !owner_.TransactionLockHeld()) {
@@ -293,9 +303,7 @@ std::unique_ptr<TPage> TIndexFile::TakePageObject(int slot) {
 TPage* TIndexFile::InsertCached(int slot, std::unique_ptr<TPage> page) {
     SlotCache& cache = caches_[slot];
     TPage* raw = page.get();
-    auto it = std::lower_bound(cache.pages.begin(), cache.pages.end(), raw->pageNumber,
-                               [](const std::unique_ptr<TPage>& p, std::uint32_t n) { return p->pageNumber < n; });
-    cache.pages.insert(it, std::move(page));
+    cache.InsertAt(cache.PositionOf(raw->pageNumber), std::move(page));
     Touch(cache, raw);
     return raw;
 }
@@ -307,6 +315,7 @@ void TIndexFile::DropCache(int slot) {
         spare_.Push(std::move(page));
     }
     cache.pages.clear();
+    cache.numbers.clear();
     cache.mruFront = cache.mruBack = nullptr;
 }
 
@@ -354,11 +363,11 @@ TPage* TIndexFile::GetPage(TCursorContext* cursor, int slot, std::uint32_t pageN
         return cached;
     }
     if (cursor != nullptr && !owner_.StrictChangeDetection() && cursor->CheckForChanges()) return nullptr;
-    std::vector<std::uint8_t> image(kIndexPageSize);
-    ReadPageImage(slot, pageNumber, image.data());
+    pageImage_.resize(kIndexPageSize);
+    ReadPageImage(slot, pageNumber, pageImage_.data());
     std::unique_ptr<TPage> page = TakePageObject(slot);
     page->Reset(this, slot, pageNumber, properties);
-    if (!page->Decode(image.data(), !forAllocation)) {
+    if (!page->Decode(pageImage_.data(), !forAllocation)) {
         spare_.Push(std::move(page));
         Raise(err::IndexPagesCorrupt);
     }
@@ -452,11 +461,7 @@ void TIndexFile::TrimPageCaches() {
             TPage* older = p->mruPrev;
             if (!p->modified && p->pins == 0) {
                 Unlink(cache, p);
-                auto it = std::lower_bound(
-                    cache.pages.begin(), cache.pages.end(), p->pageNumber,
-                    [](const std::unique_ptr<TPage>& q, std::uint32_t n) { return q->pageNumber < n; });
-                spare_.Push(std::move(*it));
-                cache.pages.erase(it);
+                spare_.Push(cache.TakeAt(cache.PositionOf(p->pageNumber)));
             }
             p = older;
         }

@@ -140,10 +140,21 @@ public:
 private:
     struct SlotCache {
         std::vector<std::unique_ptr<TPage>> pages;  // ordered by page number
+        // The page numbers of `pages`, in the same order: a search runs over
+        // these few contiguous bytes instead of visiting every page it passes.
+        std::vector<std::uint32_t> numbers;
         TPage* mruFront = nullptr;
         TPage* mruBack = nullptr;
         std::uint32_t capacity = 2;
+
+        // Where a page of that number is or would go.
+        std::size_t PositionOf(std::uint32_t pageNumber) const;
+        void InsertAt(std::size_t position, std::unique_ptr<TPage> page);
+        std::unique_ptr<TPage> TakeAt(std::size_t position);
     };
+
+    // The image a page is read into before it is decoded (one page, reused).
+    std::vector<std::uint8_t> pageImage_;
 
     std::uint32_t NextPageNumber(int slot) const;
     TFileHandler& FileOf(int slot);
