@@ -272,9 +272,20 @@ void Print(const Figure& f) {
     std::fflush(stdout);
 }
 
+// A folder the run made for itself goes when the run ends; declared before
+// the tables, it outlives them, so their files are closed by then.
+struct MadeFolder {
+    fs::path path;
+    ~MadeFolder() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove_all(path, ignored);
+    }
+};
+
 }  // namespace
 
 int Run(int argc, char** argv) {
+    MadeFolder made;
     fs::path folder;
     if (argc > 1 && argv[1][0] != '\0') {
         folder = argv[1];
@@ -284,6 +295,7 @@ int Run(int argc, char** argv) {
         std::string pattern = std::string(tmp ? tmp : "/tmp") + "/enginebench-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) return 1;
         folder = pattern;
+        made.path = folder;
     }
     const std::uint32_t records = argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 10000;
     const std::uint32_t small = argc > 3 ? static_cast<std::uint32_t>(std::stoul(argv[3])) : 1000000;
