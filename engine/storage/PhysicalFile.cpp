@@ -39,14 +39,16 @@ bool SetOfdLock(int fd, short type, std::int64_t offset, std::int64_t length) {
 
 bool HasWriteBits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
-// Reads up to `count` bytes at `offset`, going on after interruptions and
-// short reads until the end of the file: bytes read, or a negated error when
-// nothing could be read.
-std::int64_t ReadFully(int fd, unsigned char* bytes, std::size_t count, std::int64_t offset) {
+// Moves up to `count` bytes at `offset` with `step` (pread or pwrite), going
+// on after interruptions and short transfers until nothing more moves (the
+// end of the file for a read): bytes moved, or a negated error when nothing
+// could be moved.
+template <typename Bytes, typename Step>
+std::int64_t TransferFully(int fd, Bytes* bytes, std::size_t count, std::int64_t offset, Step step) {
     std::size_t done = 0;
     while (done < count) {
         const auto at = static_cast<off_t>(offset + static_cast<std::int64_t>(done));
-        const ssize_t n = ::pread(fd, bytes + done, count - done, at);
+        const ssize_t n = step(fd, bytes + done, count - done, at);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (done == 0) return NegatedOsError();
@@ -56,6 +58,14 @@ std::int64_t ReadFully(int fd, unsigned char* bytes, std::size_t count, std::int
         done += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(done);
+}
+
+std::int64_t ReadFully(int fd, unsigned char* bytes, std::size_t count, std::int64_t offset) {
+    return TransferFully(fd, bytes, count, offset, ::pread);
+}
+
+std::int64_t WriteFully(int fd, const unsigned char* bytes, std::size_t count, std::int64_t offset) {
+    return TransferFully(fd, bytes, count, offset, ::pwrite);
 }
 
 }  // namespace
@@ -256,20 +266,9 @@ std::int64_t TPhysicalFile::Write(std::uint32_t handle, const void* buffer, std:
         if (::ftruncate(fd_, static_cast<off_t>(position_)) != 0) return NegatedOsError();
         return 0;
     }
-    std::size_t done = 0;
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    while (done < allowed) {
-        const ssize_t n = ::pwrite(fd_, bytes + done, allowed - done, static_cast<off_t>(position_));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (done == 0) return NegatedOsError();
-            break;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-        position_ += n;
-    }
-    return static_cast<std::int64_t>(done);
+    const std::int64_t put = WriteFully(fd_, static_cast<const unsigned char*>(buffer), allowed, position_);
+    if (put > 0) position_ += put;
+    return put;
 }
 
 namespace {
