@@ -3,6 +3,7 @@
 // Photo-like pictures and a quiet data-module host for the benchmarks.
 
 #include "DataModuleHost.h"
+#include "ExifFixture.h"
 #include "JpegCodec.h"
 #include "PictureFile.h"
 
@@ -39,8 +40,11 @@ inline QImage PhotoLike(int w, int h, unsigned seed) {
 
 // The JPEG files of a folder, sorted; when it has none, `files` 4000 x 3000
 // photo-like pictures at quality 90 are made there first (all of them from
-// a few distinct pictures, which is what the encoder's time allows).
-inline std::vector<std::string> CameraFiles(const std::filesystem::path& folder, int files) {
+// a few distinct pictures, which is what the encoder's time allows). With
+// `exifThumbnails` each file carries an Exif segment with a 160 x 120
+// thumbnail of itself, as camera files do.
+inline std::vector<std::string> CameraFiles(const std::filesystem::path& folder, int files,
+                                            bool exifThumbnails = false) {
     std::vector<std::string> paths;
     std::filesystem::create_directories(folder);
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -52,7 +56,13 @@ inline std::vector<std::string> CameraFiles(const std::filesystem::path& folder,
     }
     std::vector<imaging::TByteVector> distinct;
     for (int i = 0; i < std::min(files, 8); ++i) {
-        distinct.push_back(imaging::EncodeJpeg(PhotoLike(4000, 3000, static_cast<unsigned>(i)), 90));
+        const QImage photo = PhotoLike(4000, 3000, static_cast<unsigned>(i));
+        imaging::TByteVector file = imaging::EncodeJpeg(photo, 90);
+        if (exifThumbnails) {
+            const QImage small = photo.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            file = test::WithApp1(file, test::ExifWithThumbnail(false, 1, imaging::EncodeJpeg(small, 75)));
+        }
+        distinct.push_back(std::move(file));
     }
     for (int i = 0; i < files; ++i) {
         const std::string path = (folder / ("IMG_" + std::to_string(1000 + i) + ".jpg")).string();

@@ -8,8 +8,10 @@
 // the window is painted; before each press the viewer is left showing its
 // picture for `dwell` milliseconds while events run (someone looking at the
 // photo; the neighbours are decoded meanwhile). A dwell of 0 presses the keys
-// back to back. What shows first may be a display-size preview of the photo;
-// the benchmark also tells how long the full picture took to replace it.
+// back to back. The files carry Exif thumbnails, as camera files do. What
+// shows first may be a glance (the thumbnail, stretched) or a display-size
+// preview of the photo; the benchmark also tells how long the preview (after
+// a glance) and the full picture took to replace it.
 
 #include "BenchPictures.h"
 #include "Config.h"
@@ -58,12 +60,12 @@ double NowMs() {
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     namespace fs = std::filesystem;
-    const fs::path folder = argc > 1 && argv[1][0] != '\0' ? fs::path(argv[1]) : fs::temp_directory_path() / "pixhold-bench-camera50";
+    const fs::path folder = argc > 1 && argv[1][0] != '\0' ? fs::path(argv[1]) : fs::temp_directory_path() / "pixhold-bench-camera50-exif";
     const int count = argc > 2 ? std::atoi(argv[2]) : 50;
     const int dwell = argc > 3 ? std::atoi(argv[3]) : 500;
     QApplication app(argc, argv);
 
-    const std::vector<std::string> paths = pixhold::bench::CameraFiles(folder, count);
+    const std::vector<std::string> paths = pixhold::bench::CameraFiles(folder, count, true);
     std::printf("%zu pictures in %s, dwell %d ms\n", paths.size(), folder.string().c_str(), dwell);
 
     // The peer: a plain full decode of one file (read and decode), best of warm runs.
@@ -119,8 +121,13 @@ int main(int argc, char** argv) {
     viewer->OnFullPicture = [&] {
         if (pressedAt > 0) fulls.push_back(NowMs() - pressedAt);
     };
+    std::vector<double> looks;
+    viewer->OnGlanceReplaced = [&] {
+        if (pressedAt > 0) looks.push_back(NowMs() - pressedAt);
+    };
     std::vector<double> steps;
     int previews = 0;
+    int glances = 0;
     const double loopCpu = CpuMs(RUSAGE_SELF);
     for (std::size_t i = 1; i < paths.size(); ++i) {
         const double until = NowMs() + dwell;
@@ -134,20 +141,27 @@ int main(int argc, char** argv) {
         QApplication::sendEvent(viewer, &press);
         viewer->repaint();  // painted on screen before the clock stops
         steps.push_back(NowMs() - start);
-        if (viewer->PreviewShown()) ++previews;
+        if (viewer->GlanceShown()) {
+            ++glances;
+        } else if (viewer->PreviewShown()) {
+            ++previews;
+        }
     }
     const double stepCpu = (CpuMs(RUSAGE_SELF) - loopCpu) / static_cast<double>(std::max<std::size_t>(1, steps.size()));
     const double stepMs = Median(steps);
-    std::printf("panel %dx%d, prefetch hits %d of %d steps, full decodes stopped when left: %d\n",
+    std::printf("panel %dx%d, prefetch hits %d of %d steps, decodes stopped when left: %d\n",
                 viewer->Panel1->width(), viewer->Panel1->height(),
                 viewer->Prefetch() != nullptr ? viewer->Prefetch()->Hits() : 0, static_cast<int>(steps.size()),
                 viewer->Prefetch() != nullptr ? viewer->Prefetch()->Cancelled() : 0);
     std::printf("plain full decode of one file: median %.1f ms\n", decodeMs);
     std::printf("viewer step, key press to picture on screen: median %.1f ms (max %.1f ms)\n", stepMs,
                 *std::max_element(steps.begin(), steps.end()));
-    std::printf("shown first as a display-size preview: %d of %d steps; full picture in place after the key "
-                "press: median %.1f ms over %zu pictures\n",
-                previews, static_cast<int>(steps.size()), Median(fulls), fulls.size());
+    std::printf("shown first as a glance (Exif thumbnail): %d, as a display-size preview: %d, of %d steps\n", glances,
+                previews, static_cast<int>(steps.size()));
+    std::printf("after a glance, the first look in place after the key press: median %.1f ms over %zu pictures\n",
+                Median(looks), looks.size());
+    std::printf("full picture in place after the key press: median %.1f ms over %zu pictures\n", Median(fulls),
+                fulls.size());
     std::printf("processor time: %.1f ms a step (all threads, dwell included), %.1f ms a plain full decode\n",
                 stepCpu, Median(decodeCpu));
     std::printf("ratio step / decode: %.3f (target at most 0.25)\n", stepMs / decodeMs);

@@ -1,6 +1,6 @@
 #include "JpegCodec.h"
 
-#include "ExifOrientation.h"
+#include "Exif.h"
 #include "GraphicError.h"
 #include "LargeImage.h"
 #include "JpegErrorManager.h"

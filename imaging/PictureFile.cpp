@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -27,18 +28,22 @@ struct TFd {
 
 }  // namespace
 
-TByteVector ReadPictureFile(const std::string& path) {
+namespace {
+
+// Up to `limit` bytes of the file; files larger than a picture may be are
+// refused when they are to be read whole.
+TByteVector ReadUpTo(const std::string& path, std::uint64_t limit, bool whole) {
     TFd file;
     file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file.fd < 0) Fail("Cannot open file", path, errno);
     struct stat st {};
     if (::fstat(file.fd, &st) != 0) Fail("Cannot read file", path, errno);
     if (!S_ISREG(st.st_mode)) Fail("Cannot read file", path, EISDIR);
-    if (static_cast<std::uint64_t>(st.st_size) > MaxPictureFileBytes) {
+    if (whole && static_cast<std::uint64_t>(st.st_size) > MaxPictureFileBytes) {
         throw EPictureFileError("File \"" + path + "\" is too large to be a picture (" +
                                 std::to_string(st.st_size) + " bytes)");
     }
-    TByteVector bytes(static_cast<std::size_t>(st.st_size));
+    TByteVector bytes(static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), limit)));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::read(file.fd, bytes.data() + done, bytes.size() - done);
@@ -51,6 +56,14 @@ TByteVector ReadPictureFile(const std::string& path) {
     }
     bytes.resize(done);
     return bytes;
+}
+
+}  // namespace
+
+TByteVector ReadPictureFile(const std::string& path) { return ReadUpTo(path, MaxPictureFileBytes, true); }
+
+TByteVector ReadPictureFileHead(const std::string& path, std::size_t count) {
+    return ReadUpTo(path, count, false);
 }
 
 void WritePictureFile(const std::string& path, TBytes bytes) {

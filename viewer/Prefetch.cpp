@@ -264,7 +264,7 @@ TSourceBytes ReadSource(const TPictureSource& source) {
 
 // The preview of JPEG bytes for the place, or false when none is to be had.
 bool MakePreview(TDecodedPicture& result, const TPictureSource& source, const TSourceBytes& read,
-                 const TDisplayPlace& place) {
+                 const TDisplayPlace& place, const std::atomic<bool>* cancel) {
     if (!place.Stretch || read.Bytes->empty()) return false;
     if (DecodedKind(read.Kind, *read.Bytes) != TImageType::Jpeg) return false;
     try {
@@ -279,6 +279,7 @@ bool MakePreview(TDecodedPicture& result, const TPictureSource& source, const TS
         const int targetH = turned ? fit.Bounds.width() : fit.Bounds.height();
         imaging::TJpegDecodeOptions options;
         options.ScaleNum = imaging::JpegScaleToCover(info.Width, info.Height, targetW, targetH);
+        options.Cancel = cancel;
         if (options.ScaleNum >= 8) return false;
         QImage reduced = imaging::DecodeJpeg(*read.Bytes, options);
         result.Display = reduced.scaled(fit.Bounds.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -343,12 +344,18 @@ bool ReadSourceOrFail(const TPictureSource& source, TSourceBytes& read, TDecoded
 
 }  // namespace
 
-TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPlace& place, bool preview) {
+TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPlace& place, bool preview,
+                                 const std::atomic<bool>* cancel) {
     TSourceBytes read;
     TDecodedPicture result;
     if (!ReadSourceOrFail(source, read, result)) return result;
-    if (preview && MakePreview(result, source, read, place)) return result;
-    return DecodeFullFrom(read, place, nullptr);
+    if (preview && MakePreview(result, source, read, place, cancel)) return result;
+    if (cancel != nullptr && cancel->load()) {
+        result = TDecodedPicture();
+        result.Error = imaging::JpegCancelledMessage;
+        return result;
+    }
+    return DecodeFullFrom(read, place, cancel);
 }
 
 TDecodedPicture DecodeFull(const TPictureSource& source, const TDisplayPlace& place,

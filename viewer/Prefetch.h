@@ -145,7 +145,9 @@ private:
 // The first look at an entry: a preview when `preview` allows one and the
 // picture is a JPEG that is stretched to a size libjpeg's scaling reaches;
 // otherwise the picture itself. Decoding errors are in Error.
-TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPlace& place, bool preview);
+// A decoding stops early (Error JpegCancelledMessage) once `cancel` turns true.
+TDecodedPicture DecodeForDisplay(const TPictureSource& source, const TDisplayPlace& place, bool preview,
+                                 const std::atomic<bool>* cancel = nullptr);
 // The picture itself with its rendering for the place; a JPEG stops early
 // (Error JpegCancelledMessage) once `cancel` turns true.
 TDecodedPicture DecodeFull(const TPictureSource& source, const TDisplayPlace& place,

@@ -6,6 +6,8 @@
 #include "ImageFns.h"
 #include "ImageHelper.h"
 #include "JpegCodec.h"
+#include "JpegHead.h"
+#include "PictureFile.h"
 #include "PictureMessages.h"
 #include "PictureView.h"
 #include "Prefetch.h"
@@ -165,7 +167,8 @@ TfrmViewer::TfrmViewer(store::TConfig& config, imaging::TPH& ph, store::TDM* dm,
     if (workers != nullptr) {
         prefetch_ = std::make_unique<TPrefetch>(*workers);
         prefetch_->Finished = [this](const std::string& key, TPrefetch::TStage stage) {
-            if (stage == TPrefetch::TStage::Full) FullReady(key);
+            (void)stage;
+            PictureReady(key);
         };
     }
 }
@@ -241,9 +244,9 @@ void TfrmViewer::Command(const std::function<void()>& body) {
     } catch (...) {
     }
     --depth_;
-    if (depth_ == 0 && fullPending_) {
-        // The full picture came while the command ran.
-        fullPending_ = false;
+    if (depth_ == 0 && replacePending_) {
+        // A better picture came while the command ran.
+        replacePending_ = false;
         ReplacePreview();
     }
 }
@@ -370,8 +373,11 @@ void TfrmViewer::ShowFolderEntry(int step) {
     TPictureSource source;
     source.Path = FolderPath(names[index]);
     const std::string key = FileKey(source.Path);
+    const QString caption = FromUtf8(source.Path);
     QImage display;
-    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display);
+    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display, false);
+    if (!decoded && ShowGlance(caption, key, source)) return;
+    if (!decoded) decoded = Decoded(key, display, true);
     if (!decoded) decoded = DecodeHere(key, source);
     if (!decoded->Error.empty()) {
         FitImageToParent();
@@ -381,7 +387,7 @@ void TfrmViewer::ShowFolderEntry(int step) {
         }
         return;
     }
-    Present(FromUtf8(source.Path), *decoded, key, source, display);
+    Present(caption, *decoded, key, source, display);
 }
 
 void TfrmViewer::ShowRecordEntry(int step) {
@@ -427,17 +433,25 @@ void TfrmViewer::ShowRecordEntry(int step) {
     const QString name = FromUtf8(table.FieldByName("FileName").AsString());
     const std::string key = RecordKey();
     QImage display;
-    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display);
+    std::shared_ptr<const TDecodedPicture> decoded = Decoded(key, display, false);
     TPictureSource source;
     if (!decoded) {
-        // The record is read here, on this thread; only the decoding may go elsewhere.
+        // The record is read here, on this thread (unless its bytes were read
+        // for decoding ahead); only the decoding may go elsewhere.
+        // (Bytes read ahead count while their first look is kept: anything
+        // that changes a record drops them all.)
+        const auto known = sources_.find(key);
+        const bool readAhead = known != sources_.end() && known->second.Bytes && prefetch_ &&
+                               prefetch_->Has(key, TPrefetch::TStage::Look);
         try {
-            source = RecordSource();
+            source = readAhead ? known->second : RecordSource();
         } catch (...) {
             FitImageToParent();
             throw;
         }
-        decoded = DecodeHere(key, source);
+        if (ShowGlance(name, key, source)) return;
+        decoded = Decoded(key, display, true);
+        if (!decoded) decoded = DecodeHere(key, source);
     }
     if (!decoded->Error.empty()) {
         FitImageToParent();
@@ -446,7 +460,7 @@ void TfrmViewer::ShowRecordEntry(int step) {
     Present(name, *decoded, key, source, display);
 }
 
-std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& key, QImage& display) {
+std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& key, QImage& display, bool wait) {
     if (!prefetch_ || key.empty()) return nullptr;
     const auto idle = [] { QCoreApplication::processEvents(); };
     // The full picture when it is there already (shown before, or decoded
@@ -457,11 +471,40 @@ std::shared_ptr<const TDecodedPicture> TfrmViewer::Decoded(const std::string& ke
         const auto look = prefetch_->Peek(key, TPrefetch::TStage::Look);
         // The full picture is shown in the rendering of its preview.
         if (decoded->Error.empty() && decoded->Display.isNull() && look && look->Preview) display = look->Display;
-    } else {
+    } else if (wait || prefetch_->Ready(key, TPrefetch::TStage::Look)) {
         decoded = prefetch_->Take(key, TPrefetch::TStage::Look, idle);
     }
     if (decoded) prefetch_->CountHit();
     return decoded;
+}
+
+bool TfrmViewer::ShowGlance(const QString& caption, const std::string& key, const TPictureSource& source) {
+    if (!prefetch_ || key.empty() || autoSize_) return false;
+    imaging::TJpegGlance glance;
+    try {
+        if (!source.Path.empty()) {
+            glance = imaging::ReadJpegGlance(imaging::ReadPictureFileHead(source.Path, imaging::JpegGlanceHeadBytes));
+        } else if (source.Bytes) {
+            glance = imaging::ReadJpegGlance(*source.Bytes);
+        }
+    } catch (const std::exception&) {
+        return false;  // decoding the file tells what is wrong with it
+    }
+    if (glance.Image.isNull()) return false;
+    // Only for a picture stretched to the panel: a smaller one decodes at once.
+    const TFit fit = viewer::FitImageToParent(glance.FullSize.width(), glance.FullSize.height(), Panel1->width(),
+                                              Panel1->height(), PanelBevel);
+    if (!fit.Stretch) return false;
+    TDecodedPicture shown;
+    shown.Preview = true;
+    shown.FullSize = glance.FullSize;
+    shown.Reduced = std::move(glance.Image);
+    shown.Source = source;
+    Present(caption, shown, key, source, {}, true);
+    // The first look (decoded ahead or not) now goes before everything else.
+    // (After Present: a new list of names drops every job there.)
+    RequestLook(key, source, 0);
+    return true;
 }
 
 std::shared_ptr<const TDecodedPicture> TfrmViewer::DecodeHere(const std::string& key, const TPictureSource& source) {
@@ -488,8 +531,9 @@ TDisplayPlace TfrmViewer::Place() const {
 }
 
 void TfrmViewer::Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
-                         const TPictureSource& source, const QImage& display) {
+                         const TPictureSource& source, const QImage& display, bool glance) {
     shownKey_ = key;
+    glance_ = glance;
     if (decoded.Preview) {
         // Shown at once; the full picture is decoded from the same bytes next.
         preview_ = true;
@@ -528,14 +572,28 @@ QSize TfrmViewer::PictureSize() const {
 }
 
 void TfrmViewer::InstallFull(const TDecodedPicture& full) {
+    const bool afterGlance = GlanceShown();
     preview_ = false;
+    glance_ = false;
     picture_ = full.Picture;
     // At the place's size the rendering of the preview stays on show: the
     // eye sees no change.
     Image1->SetPicture(&picture_, full.Display.isNull() ? previewDisplay_ : full.Display);
     previewDisplay_ = QImage();
     FitImageToParent();
+    if (afterGlance && OnGlanceReplaced) OnGlanceReplaced();
     if (OnFullPicture) OnFullPicture();
+}
+
+void TfrmViewer::ShowLook(const TDecodedPicture& look) {
+    // The preview takes the glance's place; the full picture follows.
+    glance_ = false;
+    previewSize_ = look.FullSize;
+    previewDisplay_ = look.Display;
+    shownSource_ = look.Source;
+    Image1->SetPreview(look.Reduced, look.Display);
+    FitImageToParent();
+    if (OnGlanceReplaced) OnGlanceReplaced();
 }
 
 void TfrmViewer::FailShown(const std::string& error) {
@@ -570,11 +628,11 @@ bool TfrmViewer::EnsureFullPicture() {
     return true;
 }
 
-void TfrmViewer::FullReady(const std::string& key) {
+void TfrmViewer::PictureReady(const std::string& key) {
     if (!preview_ || key != shownKey_) return;
     if (depth_ > 0) {
         // Put in place once the command under way is over.
-        fullPending_ = true;
+        replacePending_ = true;
         return;
     }
     ReplacePreview();
@@ -582,14 +640,20 @@ void TfrmViewer::FullReady(const std::string& key) {
 
 void TfrmViewer::ReplacePreview() {
     if (!preview_ || !prefetch_) return;
-    const auto full = prefetch_->Peek(shownKey_, TPrefetch::TStage::Full);
-    if (!full) return;
-    if (full->Error.empty()) {
+    // The full picture when it is there; after a glance, else the first look.
+    auto better = prefetch_->Peek(shownKey_, TPrefetch::TStage::Full);
+    if (!better && glance_) better = prefetch_->Peek(shownKey_, TPrefetch::TStage::Look);
+    if (!better) return;
+    if (better->Error.empty()) {
         // Only the picture changes hands: neither ViewerIndex nor tblData move.
-        InstallFull(*full);
+        if (better->Preview) {
+            ShowLook(*better);
+        } else {
+            InstallFull(*better);
+        }
         return;
     }
-    const std::string error = full->Error;
+    const std::string error = better->Error;
     if (DatabaseMode()) {
         ++depth_;
         try {
@@ -623,8 +687,9 @@ void TfrmViewer::RequestFull(const std::string& key, const TPictureSource& sourc
 void TfrmViewer::RequestLook(const std::string& key, const TPictureSource& source, int priority) {
     if (!prefetch_ || key.empty()) return;
     const TDisplayPlace place = Place();
-    prefetch_->Request(key, TPrefetch::TStage::Look, priority,
-                       [source, place](const std::atomic<bool>&) { return DecodeForDisplay(source, place, true); });
+    prefetch_->Request(key, TPrefetch::TStage::Look, priority, [source, place](const std::atomic<bool>& cancel) {
+        return DecodeForDisplay(source, place, true, &cancel);
+    });
 }
 
 std::string TfrmViewer::FileKey(const std::string& path) const {

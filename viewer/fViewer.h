@@ -84,6 +84,10 @@ public:
     // its place) until the full picture, decoded in the background, replaces
     // it; every command that needs the picture itself waits for it first.
     bool PreviewShown() const { return preview_; }
+    // A camera JPEG whose first look is not decoded yet shows first as a
+    // glance: the thumbnail of its Exif segment, stretched, until the first
+    // look and then the full picture replace it.
+    bool GlanceShown() const { return preview_ && glance_; }
     // The size of the picture on show (of the full picture during a preview).
     QSize PictureSize() const;
     const imaging::TRubberBand& Band() const { return band_; }
@@ -95,6 +99,8 @@ public:
     std::function<void()> OnPictureShown;
     // Runs each time the full picture has replaced its preview.
     std::function<void()> OnFullPicture;
+    // Runs each time a first look (a preview or the picture) has replaced a glance.
+    std::function<void()> OnGlanceReplaced;
 
     // Components.
     QWidget* Panel1 = nullptr;
@@ -143,9 +149,6 @@ private:
     void SeekEntry();
     void ShowFolderEntry(int step);
     void ShowRecordEntry(int step);
-    // What was decoded ahead for the key (the full picture, else the first
-    // look), or nothing; `display` may get the rendering to show it in.
-    std::shared_ptr<const TDecodedPicture> Decoded(const std::string& key, QImage& display);
     // The current record's type and bytes.
     TPictureSource RecordSource() const;
     TDisplayPlace Place() const;
@@ -155,13 +158,21 @@ private:
     // Puts the picture or its preview on show (and the caption), then
     // decodes the neighbours ahead.
     void Present(const QString& caption, const TDecodedPicture& decoded, const std::string& key,
-                 const TPictureSource& source, const QImage& display = {});
+                 const TPictureSource& source, const QImage& display = {}, bool glance = false);
+    // What was decoded ahead for the key: the full picture when it is there,
+    // else the first look, waited for when `wait` (else only when done); or
+    // nothing. `display` may get the rendering to show it in.
+    std::shared_ptr<const TDecodedPicture> Decoded(const std::string& key, QImage& display, bool wait);
+    // Shows the entry's glance when it has one (its first look is then
+    // decoded first of all); false when it has none.
+    bool ShowGlance(const QString& caption, const std::string& key, const TPictureSource& source);
+    void ShowLook(const TDecodedPicture& look);
     // Makes sure the picture itself is on show (waiting for it or decoding
     // it now); false when it cannot be decoded (the user was told).
     bool EnsureFullPicture();
     void InstallFull(const TDecodedPicture& full);
     void FailShown(const std::string& error);
-    void FullReady(const std::string& key);
+    void PictureReady(const std::string& key);
     void ReplacePreview();
     void RequestLook(const std::string& key, const TPictureSource& source, int priority);
     void RequestFull(const std::string& key, const TPictureSource& source, int priority);
@@ -216,7 +227,8 @@ private:
     bool preview_ = false;
     QSize previewSize_;
     QImage previewDisplay_;  // the preview's rendering for the place
-    bool fullPending_ = false;
+    bool glance_ = false;    // the preview on show is a glance
+    bool replacePending_ = false;  // a better picture came while a command ran
     // Database mode: the records' bytes read for the entries decoded ahead.
     std::map<std::string, TPictureSource> sources_;
 };

@@ -9,6 +9,7 @@
 #include "BmpCodec.h"
 #include "GifCodec.h"
 #include "IconCodec.h"
+#include "ExifFixture.h"
 #include "JpegCodec.h"
 #include "Metafile.h"
 #include "PngCodec.h"
@@ -473,6 +474,8 @@ std::vector<TInput> EmfSeeds() {
 
 // ----- JPEG and PNG -----
 
+void AddCameraSeeds(std::vector<TInput>& seeds);
+
 std::vector<TInput> JpegSeeds() {
     std::vector<TInput> seeds;
     AddWritten(seeds, [] { return QtEncoded(Picture(24, 17, false), "jpeg"); });
@@ -488,7 +491,26 @@ std::vector<TInput> JpegSeeds() {
         return TInput(bytes.begin(), bytes.end());
     });
     AddWritten(seeds, [] { return imaging::EncodeJpeg(Picture(19, 13, false), 75); });
+    AddCameraSeeds(seeds);
     return seeds;
+}
+
+std::vector<TInput> ExifSeeds() {
+    std::vector<TInput> seeds;
+    AddCameraSeeds(seeds);
+    return seeds;
+}
+
+// Camera files: an Exif segment with the orientation and a thumbnail.
+void AddCameraSeeds(std::vector<TInput>& seeds) {
+    AddWritten(seeds, [] {
+        return test::WithApp1(imaging::EncodeJpeg(Picture(40, 30, false), 80),
+                              test::ExifWithThumbnail(false, 6, imaging::EncodeJpeg(Picture(8, 6, false), 50)));
+    });
+    AddWritten(seeds, [] {
+        return test::WithApp1(imaging::EncodeJpeg(Picture(32, 24, false), 80),
+                              test::ExifWithThumbnail(true, 1, imaging::EncodeJpeg(Picture(16, 12, false), 50)));
+    });
 }
 
 std::vector<TInput> PngSeeds() {
@@ -512,6 +534,7 @@ std::vector<TInput> GeneratedSeeds(const std::string& target) {
     if (target == "wmf") return WmfSeeds();
     if (target == "emf") return EmfSeeds();
     if (target == "jpeg") return JpegSeeds();
+    if (target == "exif") return ExifSeeds();
     if (target == "png") return PngSeeds();
     if (target == "selftest") return {TInput{'f', 'i', 'n', 'e'}};
     return {};

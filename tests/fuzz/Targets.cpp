@@ -11,6 +11,7 @@
 #include "GraphicError.h"
 #include "IconCodec.h"
 #include "JpegCodec.h"
+#include "JpegHead.h"
 #include "Metafile.h"
 #include "PngCodec.h"
 #include "bmpRot.h"
@@ -156,6 +157,18 @@ TOutcome RunMetafile(TBytes data) {
     return o;
 }
 
+// The viewer's glance at a camera file; it never raises.
+std::string UseGlance(TBytes data) {
+    const TJpegGlance glance = ReadJpegGlance(data);
+    if (glance.Image.isNull()) return "none";
+    CheckImage(glance.Image, "ReadJpegGlance");
+    if (glance.Image.width() > JpegGlanceMaxSide || glance.Image.height() > JpegGlanceMaxSide ||
+        glance.Image.width() >= glance.FullSize.width() || glance.Image.height() >= glance.FullSize.height()) {
+        Broken("a glance not smaller than its picture");
+    }
+    return "glance";
+}
+
 TOutcome RunJpeg(TBytes data) {
     TOutcome o;
     Call(o, "ReadJpegInfo", [&] {
@@ -171,6 +184,27 @@ TOutcome RunJpeg(TBytes data) {
         options.ApplyOrientation = false;
         return CheckImage(DecodeJpeg(data, options), "DecodeJpeg scaled");
     });
+    Call(o, "ReadJpegGlance", [&] { return UseGlance(data); });
+    return o;
+}
+
+// The head of a camera file alone: its markers, the Exif segment and its
+// thumbnail (the full decode is the jpeg target's).
+TOutcome RunExif(TBytes data) {
+    TOutcome o;
+    Call(o, "ReadJpegHead", [&]() -> std::string {
+        TJpegHead head;
+        if (!ReadJpegHead(data, head)) return "none";
+        if (head.Width <= 0 || head.Height <= 0) Broken("a head without a size");
+        if (head.Orientation < 1 || head.Orientation > 8) Broken("an orientation outside 1 to 8");
+        const auto* begin = data.data();
+        if (!head.ExifThumbnail.empty() &&
+            (head.ExifThumbnail.data() < begin || head.ExifThumbnail.data() + head.ExifThumbnail.size() > begin + data.size())) {
+            Broken("a thumbnail outside the bytes");
+        }
+        return "orientation " + std::to_string(head.Orientation) + (head.ExifThumbnail.empty() ? "" : " thumbnail");
+    });
+    Call(o, "ReadJpegGlance", [&] { return UseGlance(data); });
     return o;
 }
 
@@ -245,6 +279,7 @@ const std::vector<TTarget>& Targets() {
         {"wmf", {".wmf"}, RunMetafile},
         {"emf", {".emf"}, RunMetafile},
         {"jpeg", {".jpg", ".jpeg", ".jpe", ".jfif"}, RunJpeg},
+        {"exif", {".jpg", ".jpeg", ".jpe", ".jfif"}, RunExif},
         {"png", {".png"}, RunPng, MendPngChunks},
         {"gif", {".gif"}, RunGif},
         {"selftest", {}, RunSelfTest},

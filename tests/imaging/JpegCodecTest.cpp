@@ -3,7 +3,8 @@
 // (fixtures/jpeg/make-fixtures.sh).
 
 #include "CodecFixture.h"
-#include "ExifOrientation.h"
+#include "ExifFixture.h"
+#include "Exif.h"
 #include "GraphicError.h"
 #include "JpegCodec.h"
 
@@ -133,39 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TOrientationCase{"orientation-6-intel.jpg", 6, {32, 48}, TopRight, BottomRight}),
     test::FileTestName<TOrientationCase>);
 
-// An APP1 payload: "Exif\0\0", a TIFF header and IFD0 with the given entries
-// (tag, type, count, value), in either byte order.
-TByteVector ExifSegment(bool bigEndian, const std::vector<std::array<std::uint32_t, 4>>& entries,
-                        std::uint32_t ifdOffset = 8) {
-    TByteVector out{'E', 'x', 'i', 'f', 0, 0};
-    const auto u16 = [&](std::uint32_t v) {
-        if (bigEndian) {
-            out.push_back(static_cast<std::uint8_t>(v >> 8));
-            out.push_back(static_cast<std::uint8_t>(v));
-        } else {
-            out.push_back(static_cast<std::uint8_t>(v));
-            out.push_back(static_cast<std::uint8_t>(v >> 8));
-        }
-    };
-    const auto u32 = [&](std::uint32_t v) {
-        if (bigEndian) {
-            u16(v >> 16), u16(v & 0xFFFF);
-        } else {
-            u16(v & 0xFFFF), u16(v >> 16);
-        }
-    };
-    out.push_back(bigEndian ? 'M' : 'I');
-    out.push_back(bigEndian ? 'M' : 'I');
-    u16(42);
-    u32(ifdOffset);
-    u16(static_cast<std::uint32_t>(entries.size()));
-    for (const auto& e : entries) {
-        u16(e[0]), u16(e[1]), u32(e[2]);
-        u16(e[3]), u16(0);  // a short sits at the start of the value field
-    }
-    u32(0);  // no next IFD
-    return out;
-}
+using pixhold::test::ExifSegment;
 
 TEST(ExifOrientation, ReadsTheTagInBothByteOrdersAfterOtherTags) {
     for (const bool bigEndian : {false, true}) {

@@ -4,6 +4,8 @@
 
 #include "ViewerFixture.h"
 
+#include "ExifFixture.h"
+
 #include "FitImage.h"
 #include "GraphicError.h"
 #include "ImageFns.h"
@@ -12,6 +14,7 @@
 #include <QClipboard>
 #include <QMouseEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -70,6 +73,25 @@ double MeanDifference(const QImage& a, const QImage& b) {
 
 QImage Opaque(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
 
+// The glance's colour: a camera file's thumbnail here is a plain patch of it,
+// which the picture itself never shows.
+const QColor kThumbColour(200, 0, 200);
+
+// A camera file: the picture with an Exif segment (orientation and a
+// thumbnail of the picture's shape, w/25 x h/25) right after its start.
+imaging::TByteVector CameraBytes(const imaging::TByteVector& jpeg, int w, int h, int orientation = 1) {
+    QImage thumb(w / 25, h / 25, QImage::Format_RGB32);
+    thumb.fill(kThumbColour);
+    return pixhold::test::WithApp1(jpeg,
+                                   pixhold::test::ExifWithThumbnail(false, orientation, imaging::EncodeJpeg(thumb, 90)));
+}
+
+bool ShowsThumbColour(const QImage& shown) {
+    const QColor centre = shown.pixelColor(shown.width() / 2, shown.height() / 2);
+    return std::abs(centre.red() - kThumbColour.red()) < 24 && centre.green() < 24 &&
+           std::abs(centre.blue() - kThumbColour.blue()) < 24;
+}
+
 constexpr int kWidth = 2000;
 constexpr int kHeight = 1500;
 
@@ -84,6 +106,9 @@ protected:
 
     void AddJpeg(const std::string& name, int w = kWidth, int h = kHeight) {
         imaging::WritePictureFile(PathOf(name), JpegBytes(w, h));
+    }
+    void AddCameraJpeg(const std::string& name, int orientation = 1) {
+        imaging::WritePictureFile(PathOf(name), CameraBytes(JpegBytes(kWidth, kHeight), kWidth, kHeight, orientation));
     }
     void Reopen(imaging::TWorkerPool* workers) {
         delete viewer.data();
@@ -138,12 +163,104 @@ TEST_F(PreviewTest, ALargeJpegShowsAPreviewThatTheFullPictureReplaces) {
 
 TEST_F(PreviewTest, PicturesOfTheirOwnSizeAreNeverPreviews) {
     AddJpeg("big.jpg");
-    BrowseFolder({"big.jpg"});
+    AddCameraJpeg("camera.jpg");
+    BrowseFolder({"big.jpg", "camera.jpg"});
     config->StretchImageToFit = false;
     Open(0, &held.Pool);
     EXPECT_FALSE(viewer->PreviewShown());
     EXPECT_EQ(viewer->Picture().Width(), kWidth);
     EXPECT_EQ(viewer->Image1->size(), QSize(kWidth, kHeight));
+    Key(Qt::Key_PageDown);
+    EXPECT_FALSE(viewer->PreviewShown()) << "no glance either";
+    EXPECT_EQ(viewer->Picture().Width(), kWidth);
+}
+
+// ---- glances: the Exif thumbnail while the first look is not decoded yet ----------
+
+TEST_F(PreviewTest, ACameraFileShowsItsThumbnailThenThePreviewThenTheFullPicture) {
+    AddCameraJpeg("camera.jpg", 6);  // turned a quarter clockwise
+    BrowseFolder({"camera.jpg"});
+    Open(0, &held.Pool);
+    ASSERT_TRUE(viewer->GlanceShown());
+    EXPECT_TRUE(viewer->PreviewShown());
+    EXPECT_FALSE(viewer->Picture().HasGraphic());
+    EXPECT_EQ(viewer->PictureSize(), QSize(kHeight, kWidth)) << "the upright size";
+    EXPECT_EQ(Caption(), Shown("camera.jpg"));
+    const QSize panel = viewer->Panel1->size();
+    const QRect bounds = viewer->Image1->geometry();
+    EXPECT_EQ(bounds, FitImageToParent(kHeight, kWidth, panel.width(), panel.height(), TfrmViewer::PanelBevel).Bounds);
+    EXPECT_TRUE(ShowsThumbColour(viewer->Image1->Shown()));
+
+    std::vector<bool> previewAfterGlance;  // whether a preview took the glance's place
+    int fulls = 0;
+    viewer->OnGlanceReplaced = [&] { previewAfterGlance.push_back(viewer->PreviewShown()); };
+    viewer->OnFullPicture = [&] { ++fulls; };
+    held.Release();
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer->GlanceShown(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer->PreviewShown(), 30000);
+    EXPECT_EQ(previewAfterGlance, std::vector<bool>{true}) << "the first look came first, once";
+    EXPECT_EQ(fulls, 1);
+    EXPECT_EQ(QSize(viewer->Picture().Width(), viewer->Picture().Height()), QSize(kHeight, kWidth));
+    EXPECT_EQ(viewer->Image1->geometry(), bounds);
+    EXPECT_FALSE(ShowsThumbColour(viewer->Image1->Shown()));
+    EXPECT_TRUE(host.Messages.empty());
+}
+
+TEST_F(PreviewTest, ARecordsGlanceComesFromItsBytesAndCommandsActOnTheFullPicture) {
+    OpenDatabase({"a.png"});
+    imaging::WritePictureFile(PathOf("photo.jpg"), CameraBytes(JpegBytes(kWidth, kHeight), kWidth, kHeight));
+    store::TPreparedFile prepared = store::PrepareImportFile(PathOf("photo.jpg"));
+    store::StoreImportRecord(dm->tblData, "photo.jpg", "", prepared,
+                             [](const std::string&) { return store::TDuplicateChoice::Number; });
+    FillFromTable();
+    ASSERT_EQ(ph.ImageNames, (QStringList{"a.png", "photo.jpg"}));
+    Open(1, &held.Pool);
+    ASSERT_TRUE(viewer->GlanceShown());
+    EXPECT_EQ(Caption(), "photo.jpg");
+    EXPECT_TRUE(ShowsThumbColour(viewer->Image1->Shown()));
+    // Rotate while only the glance shows (the workers held): the full
+    // picture is decoded on the spot and turned.
+    Key(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(viewer->PreviewShown());
+    EXPECT_FALSE(viewer->GlanceShown());
+    EXPECT_EQ(viewer->PictureSize(), QSize(kHeight, kWidth));
+    EXPECT_TRUE(viewer->Modified());
+    // The first look that comes later does not take the turned picture's place.
+    held.Release();
+    QTest::qWait(300);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(viewer->PreviewShown());
+    EXPECT_EQ(viewer->PictureSize(), QSize(kHeight, kWidth));
+    EXPECT_TRUE(host.Messages.empty());
+}
+
+TEST_F(PreviewTest, AGlanceWhosePictureCannotBeDecodedEndsInTheDecodersError) {
+    // A thumbnail in good order on a picture whose frame claims 60000 x 60000.
+    imaging::TByteVector picture = JpegBytes(400, 400);
+    const std::vector<std::uint8_t> sof = {0xFF, 0xC0};
+    const auto at = std::search(picture.begin(), picture.end(), sof.begin(), sof.end());
+    ASSERT_NE(at, picture.end());
+    for (int i : {5, 7}) at[i] = 0xEA, at[i + 1] = 0x60;
+    imaging::WritePictureFile(PathOf("claims.jpg"), CameraBytes(picture, 2000, 2000));
+    std::string error;
+    try {
+        imaging::TPicture loaded;
+        loaded.LoadFromFile(PathOf("claims.jpg"));
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    ASSERT_FALSE(error.empty());
+    BrowseFolder({"claims.jpg"});
+    host.ConfirmAnswers = {false};
+    Open(0, &held.Pool);
+    ASSERT_TRUE(viewer->GlanceShown());
+    EXPECT_TRUE(host.Messages.empty());
+    held.Release();
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer->PreviewShown(), 30000);
+    EXPECT_EQ(host.Messages,
+              std::vector<QString>{"ask:" + QString::fromStdString(error) + " " + Shown("claims.jpg") + " corrupt. Delete?"});
+    EXPECT_FALSE(viewer->Picture().HasGraphic());
+    EXPECT_TRUE(fs::exists(PathOf("claims.jpg")));
 }
 
 TEST_F(PreviewTest, DatabaseRecordsShowAPreviewAndSaveTheFullPicture) {
@@ -407,6 +524,13 @@ TEST(PreviewDecodeTest, AFullDecodeStopsWhenCancelled) {
     const TDecodedPicture whole = DecodeFull(source, TDisplayPlace{QSize(100, 100), 1, true}, &cancel);
     EXPECT_TRUE(whole.Error.empty());
     EXPECT_EQ(whole.Picture.Width(), 400);
+    // A first look stops too, preview or not.
+    cancel = true;
+    for (const bool preview : {true, false}) {
+        const TDecodedPicture look = DecodeForDisplay(source, TDisplayPlace{QSize(100, 100), 1, true}, preview, &cancel);
+        EXPECT_EQ(look.Error, imaging::JpegCancelledMessage) << preview;
+        EXPECT_FALSE(look.Preview || look.Picture.HasGraphic()) << preview;
+    }
 }
 
 // ---- the order of the jobs -------------------------------------------------------

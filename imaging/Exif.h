@@ -17,6 +17,12 @@ bool IsExifSegment(TBytes app1);
 // segment's end.
 int ExifOrientationOf(TBytes app1);
 
+// The JPEG thumbnail an Exif APP1 segment carries in its second IFD
+// (JPEGInterchangeFormat 0x0201 and JPEGInterchangeFormatLength 0x0202), as
+// a part of the segment's bytes. Empty when there is none, when it lies
+// outside the segment or when it does not start like a JPEG file.
+TBytes ExifThumbnailOf(TBytes app1);
+
 // The picture turned upright for an orientation of 2 to 8 (mirrored, turned
 // or both, as the Exif documentation defines them); any other value returns
 // the picture unchanged. Orientations 5 to 8 swap width and height.
