@@ -202,7 +202,22 @@ TOutcome RunExif(TBytes data) {
             (head.ExifThumbnail.data() < begin || head.ExifThumbnail.data() + head.ExifThumbnail.size() > begin + data.size())) {
             Broken("a thumbnail outside the bytes");
         }
-        return "orientation " + std::to_string(head.Orientation) + (head.ExifThumbnail.empty() ? "" : " thumbnail");
+        std::string result = "orientation " + std::to_string(head.Orientation);
+        if (!head.ExifThumbnail.empty()) {
+            // Outcomes by the thumbnail's size (in powers of two), so that
+            // inputs reaching new thumbnails stay in the pool.
+            int bits = 0;
+            for (std::size_t n = head.ExifThumbnail.size(); n > 1; n >>= 1) ++bits;
+            result += " thumbnail 2^" + std::to_string(bits);
+        }
+        return result;
+    });
+    Call(o, "thumbnail header", [&]() -> std::string {
+        TJpegHead head;
+        if (!ReadJpegHead(data, head) || head.ExifThumbnail.empty()) return "none";
+        const TJpegInfo info = ReadJpegInfo(head.ExifThumbnail);
+        return std::string(info.Width < head.Width && info.Height < head.Height ? "smaller" : "not smaller") +
+               (info.Progressive ? " progressive" : "") + " components " + std::to_string(info.Components);
     });
     Call(o, "ReadJpegGlance", [&] { return UseGlance(data); });
     return o;

@@ -110,6 +110,14 @@ protected:
     void AddCameraJpeg(const std::string& name, int orientation = 1) {
         imaging::WritePictureFile(PathOf(name), CameraBytes(JpegBytes(kWidth, kHeight), kWidth, kHeight, orientation));
     }
+    // photo.jpg of the folder as the record after a.png's.
+    void ImportPhoto() {
+        store::TPreparedFile prepared = store::PrepareImportFile(PathOf("photo.jpg"));
+        store::StoreImportRecord(dm->tblData, "photo.jpg", "", prepared,
+                                 [](const std::string&) { return store::TDuplicateChoice::Number; });
+        FillFromTable();
+        ASSERT_EQ(ph.ImageNames, (QStringList{"a.png", "photo.jpg"}));
+    }
     void Reopen(imaging::TWorkerPool* workers) {
         delete viewer.data();
         Open(0, workers);
@@ -209,11 +217,7 @@ TEST_F(PreviewTest, ACameraFileShowsItsThumbnailThenThePreviewThenTheFullPicture
 TEST_F(PreviewTest, ARecordsGlanceComesFromItsBytesAndCommandsActOnTheFullPicture) {
     OpenDatabase({"a.png"});
     imaging::WritePictureFile(PathOf("photo.jpg"), CameraBytes(JpegBytes(kWidth, kHeight), kWidth, kHeight));
-    store::TPreparedFile prepared = store::PrepareImportFile(PathOf("photo.jpg"));
-    store::StoreImportRecord(dm->tblData, "photo.jpg", "", prepared,
-                             [](const std::string&) { return store::TDuplicateChoice::Number; });
-    FillFromTable();
-    ASSERT_EQ(ph.ImageNames, (QStringList{"a.png", "photo.jpg"}));
+    ImportPhoto();
     Open(1, &held.Pool);
     ASSERT_TRUE(viewer->GlanceShown());
     EXPECT_EQ(Caption(), "photo.jpg");
@@ -266,11 +270,7 @@ TEST_F(PreviewTest, AGlanceWhosePictureCannotBeDecodedEndsInTheDecodersError) {
 TEST_F(PreviewTest, DatabaseRecordsShowAPreviewAndSaveTheFullPicture) {
     OpenDatabase({"a.png"});
     AddJpeg("photo.jpg");
-    store::TPreparedFile prepared = store::PrepareImportFile(PathOf("photo.jpg"));
-    store::StoreImportRecord(dm->tblData, "photo.jpg", "", prepared,
-                             [](const std::string&) { return store::TDuplicateChoice::Number; });
-    FillFromTable();
-    ASSERT_EQ(ph.ImageNames, (QStringList{"a.png", "photo.jpg"}));
+    ImportPhoto();
     Open(1, &held.Pool);
     ASSERT_TRUE(viewer->PreviewShown());
     EXPECT_EQ(Caption(), "photo.jpg");
