@@ -789,7 +789,9 @@ void TfrmViewer::PrefetchNeighbours() {
             const std::string& key = keys[i];
             if (key.empty()) continue;
             const bool behind = i + 1 == keys.size();
-            keep.push_back({key, TStage::Look, false});
+            // While glances show (keys faster than the looks), a look of the
+            // entry behind still under way gives way to the one on show.
+            keep.push_back({key, TStage::Look, behind && GlanceShown()});
             // A full picture is kept for the entry behind (the one just left)
             // once done, and decoded ahead for the next one.
             keep.push_back({key, TStage::Full, i != 0});
