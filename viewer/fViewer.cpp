@@ -166,10 +166,8 @@ TfrmViewer::TfrmViewer(store::TConfig& config, imaging::TPH& ph, store::TDM* dm,
     connect(restTimer_, &QTimer::timeout, this, [this] { RequestFullPictures(); });
     if (workers != nullptr) {
         prefetch_ = std::make_unique<TPrefetch>(*workers);
-        prefetch_->Finished = [this](const std::string& key, TPrefetch::TStage stage) {
-            (void)stage;
-            PictureReady(key);
-        };
+        // A first look matters after a glance, a full picture after any preview.
+        prefetch_->Finished = [this](const std::string& key, TPrefetch::TStage) { PictureReady(key); };
     }
 }
 
