@@ -30,8 +30,8 @@ struct TFd {
 
 namespace {
 
-// Up to `limit` bytes of the file; files larger than a picture may be are
-// refused when they are to be read whole.
+// Up to `limit` bytes of the file. A file larger than any picture is refused
+// only when it is to be read whole.
 TByteVector ReadUpTo(const std::string& path, std::uint64_t limit, bool whole) {
     TFd file;
     file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
